@@ -1,0 +1,26 @@
+# make test: installs what is missing, builds everything, runs every test.
+# make demo: builds the runtime and the demo package and starts it under Wine.
+BUILD := $(CURDIR)/build
+WIN := $(BUILD)/win32
+HOST := $(BUILD)/host
+JOBS := $(shell nproc)
+
+.PHONY: setup build test demo clean
+setup:
+	sh .ci/setup $(WIN)/zlib-src
+
+build: setup
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	cmake --build $(WIN) -j $(JOBS)
+	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(HOST) -j $(JOBS)
+
+test: build
+	cd $(HOST) && ctest --output-on-failure
+	sh tests/wine/session $(BUILD) sh -c 'cd $(WIN) && ctest --output-on-failure'
+
+demo: build
+	sh tests/wine/session $(BUILD) sh examples/run-demo $(WIN) $(BUILD)/demo
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,145 @@
+// Package layout: runtime image (u16 at 0x12 = its size), PackageHeader,
+// FileGroups of entries, ScriptBlock; then the u32 at 0x1C and the checksum.
+#include "package_writer.h"
+
+#include <zlib.h>
+
+namespace quillset {
+
+void ScriptWriter::putU16(Bytes& out, uint16_t v)
+{
+    out.push_back(v & 0xFF);
+    out.push_back(v >> 8);
+}
+
+void ScriptWriter::putU32(Bytes& out, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        out.push_back((v >> (8 * i)) & 0xFF);
+}
+
+void ScriptWriter::putString(Bytes& out, const std::string& s)
+{
+    out.insert(out.end(), s.begin(), s.end());
+    out.push_back(0);
+}
+
+void ScriptWriter::record(int32_t type, const Bytes& payload)
+{
+    putU32(bytes_, static_cast<uint32_t>(type));
+    putU32(bytes_, static_cast<uint32_t>(payload.size()));
+    bytes_.insert(bytes_.end(), payload.begin(), payload.end());
+}
+
+void ScriptWriter::record(int32_t type, std::initializer_list<std::string> strings)
+{
+    Bytes payload;
+    for (const auto& s : strings)
+        putString(payload, s);
+    record(type, payload);
+}
+
+Bytes ScriptWriter::finish() const
+{
+    Bytes out = bytes_;
+    putU32(out, 0xFFFFFFFFu);
+    return out;
+}
+
+uint32_t Adler32(const uint8_t* data, size_t size, uint32_t start)
+{
+    uLong sum = start;
+    while (size) {
+        uInt piece = size > 1u << 30 ? 1u << 30 : static_cast<uInt>(size);
+        sum = adler32(sum, data, piece);
+        data += piece;
+        size -= piece;
+    }
+    return static_cast<uint32_t>(sum);
+}
+
+Bytes CompressStream(const Bytes& data)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);   // header 78 DA
+    Bytes out(deflateBound(&z, data.size()) + 16);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_SYNC_FLUSH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
+                  Bytes* package, std::string* error)
+{
+    if (runtime.size() >= 65536) {
+        *error = "runtime image is " + std::to_string(runtime.size()) + " bytes; it must be below 65,536";
+        return false;
+    }
+    if (runtime.size() < 64) {
+        *error = "runtime image is shorter than a DOS header";
+        return false;
+    }
+    Bytes& out = *package;
+    out = runtime;
+    const size_t p = runtime.size();
+    out[0x12] = p & 0xFF;
+    out[0x13] = (p >> 8) & 0xFF;
+    out.resize(p + 12);
+    uint64_t unpacked = 0;
+    auto put32 = [&](size_t at, uint64_t v) {
+        for (int i = 0; i < 4; i++)
+            out[at + i] = (v >> (8 * i)) & 0xFF;
+    };
+    for (const auto& group : groups) {
+        size_t start = out.size();
+        ScriptWriter::putU32(out, 0);
+        ScriptWriter::putU32(out, group.overwriteRule);
+        ScriptWriter::putU32(out, group.compareMode);
+        ScriptWriter::putU32(out, group.sharedFiles);
+        ScriptWriter::putU32(out, 0);
+        ScriptWriter::putString(out, group.destination);
+        for (const auto& entry : group.entries) {
+            ScriptWriter::putString(out, entry.name);
+            ScriptWriter::putU32(out, entry.parentIndex);
+            if (!entry.isFile) {
+                out.push_back(0);
+                continue;
+            }
+            Bytes stored = entry.compress ? CompressStream(entry.data) : entry.data;
+            out.push_back(entry.compress ? 3 : 1);
+            ScriptWriter::putU32(out, entry.attributes);
+            for (uint64_t t : { entry.creationTime, entry.accessTime, entry.writeTime }) {
+                ScriptWriter::putU32(out, static_cast<uint32_t>(t));
+                ScriptWriter::putU32(out, static_cast<uint32_t>(t >> 32));
+            }
+            ScriptWriter::putU32(out, static_cast<uint32_t>(static_cast<uint64_t>(entry.data.size()) >> 32));
+            ScriptWriter::putU32(out, static_cast<uint32_t>(entry.data.size()));
+            ScriptWriter::putU32(out, entry.versionMS);
+            ScriptWriter::putU32(out, entry.versionLS);
+            ScriptWriter::putU32(out, static_cast<uint32_t>(stored.size()));
+            out.insert(out.end(), stored.begin(), stored.end());
+            unpacked += entry.data.size();
+        }
+        if (out.size() - p > 0xFFFFFFFFu) {
+            *error = "file data exceeds what 32-bit package offsets can address";
+            return false;
+        }
+        put32(start, out.size() - p);
+    }
+    put32(p, 12);
+    put32(p + 4, out.size() - p);
+    put32(p + 8, unpacked > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked);
+    ScriptWriter::putU32(out, static_cast<uint32_t>(script.size()));
+    Bytes stream = CompressStream(script);
+    out.insert(out.end(), stream.begin(), stream.end());
+    put32(0x1C, script.size());
+    put32(0x24, Adler32(out.data() + 40, out.size() - 40));
+    return true;
+}
+
+}  // namespace quillset

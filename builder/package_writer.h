@@ -1,0 +1,55 @@
+// Writes installer packages: the runtime image with the package behind it,
+// and the installation script's records.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillset {
+
+using Bytes = std::vector<uint8_t>;
+
+struct PackageEntry {
+    std::string name;            // no path
+    uint32_t parentIndex = 0;    // depth: 0 = the group's destination folder
+    bool isFile = true;
+    bool compress = true;
+    uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+    uint64_t creationTime = 0, accessTime = 0, writeTime = 0;  // FILETIMEs
+    uint32_t versionMS = 0, versionLS = 0;
+    Bytes data;
+};
+
+struct FileGroup {
+    std::string destination;     // may hold %Variables% and <FolderMacros>
+    uint32_t overwriteRule = 0;
+    uint32_t compareMode = 0;
+    uint32_t sharedFiles = 0;
+    std::vector<PackageEntry> entries;
+};
+
+// Records of the installation script, in the order they are added.
+class ScriptWriter {
+public:
+    void record(int32_t type, const Bytes& payload);
+    void record(int32_t type, std::initializer_list<std::string> strings);
+    Bytes finish() const;        // the records and the type -1 terminator
+    static void putString(Bytes& out, const std::string& s);
+    static void putU16(Bytes& out, uint16_t v);
+    static void putU32(Bytes& out, uint32_t v);
+private:
+    Bytes bytes_;
+};
+
+// A zlib stream as the runtime expects it: header 78 DA, a sync flush at the
+// end, no final block and no Adler-32 trailer.
+Bytes CompressStream(const Bytes& data);
+
+// Builds the whole package; false with *error set when the runtime image is
+// 65,536 bytes or more, shorter than a DOS header, or the data exceeds 4 GiB.
+bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
+                  Bytes* package, std::string* error);
+
+uint32_t Adler32(const uint8_t* data, size_t size, uint32_t start = 1);
+
+}  // namespace quillset

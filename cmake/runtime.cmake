@@ -1,0 +1,27 @@
+# The runtime image: no C runtime, own entry point, sized for a 16-bit offset.
+file(GLOB RUNTIME_PART_SOURCES CONFIGURE_DEPENDS
+    ${CMAKE_SOURCE_DIR}/support/*.cpp ${CMAKE_SOURCE_DIR}/package/*.cpp
+    ${CMAKE_SOURCE_DIR}/script/*.cpp ${CMAKE_SOURCE_DIR}/wizard/*.cpp
+    ${CMAKE_SOURCE_DIR}/engine/*.cpp ${CMAKE_SOURCE_DIR}/uninstall/*.cpp
+    ${CMAKE_SOURCE_DIR}/environment/*.cpp ${CMAKE_SOURCE_DIR}/startup/*.cpp)
+# Sources the test executables share; the entry point and the C-runtime
+# stand-ins belong to the image alone.
+set(RUNTIME_SHARED_SOURCES ${RUNTIME_PART_SOURCES})
+list(FILTER RUNTIME_SHARED_SOURCES EXCLUDE REGEX "(startup/entry|support/crt_intrinsics)\\.cpp$")
+set(RUNTIME_SHARED_SOURCES ${RUNTIME_SHARED_SOURCES} PARENT_SCOPE)
+
+set(RUNTIME_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections
+    -fno-tree-loop-distribute-patterns -fno-stack-protector -fexec-charset=GBK -Wall)
+
+add_executable(quillset WIN32 ${RUNTIME_PART_SOURCES} ${CMAKE_SOURCE_DIR}/resources/quillset.rc)
+target_compile_options(quillset PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${RUNTIME_COMPILE_OPTIONS}>)
+target_include_directories(quillset PRIVATE ${ZLIB_SOURCE_DIR})
+set_target_properties(quillset PROPERTIES LINKER_LANGUAGE CXX)
+target_link_options(quillset PRIVATE -nostdlib -nostartfiles -Wl,-e,_Start@0 -Wl,--gc-sections -s
+    -Wl,-Map,${CMAKE_BINARY_DIR}/quillset.map -Wl,--subsystem,windows)
+target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32 version gcc)
+add_custom_command(TARGET quillset POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:quillset> -DMAP=${CMAKE_BINARY_DIR}/quillset.map
+            -P ${CMAKE_SOURCE_DIR}/cmake/size-report.cmake
+    VERBATIM)

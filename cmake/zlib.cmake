@@ -1,0 +1,15 @@
+# zlib from Debian's source package: inflate only for the runtime, the whole
+# library for the test builds (the package writer deflates).
+set(ZLIB_INFLATE_SOURCES inflate.c inftrees.c inffast.c adler32.c zutil.c)
+list(TRANSFORM ZLIB_INFLATE_SOURCES PREPEND "${ZLIB_SOURCE_DIR}/")
+add_library(zinflate STATIC ${ZLIB_INFLATE_SOURCES})
+target_include_directories(zinflate PUBLIC "${ZLIB_SOURCE_DIR}")
+# MY_ZCALLOC: the runtime supplies zcalloc/zcfree on its private heap.
+target_compile_definitions(zinflate PRIVATE NO_GZIP MY_ZCALLOC)
+target_compile_options(zinflate PRIVATE -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-unwind-tables)
+
+set(ZLIB_FULL_SOURCES adler32.c compress.c crc32.c deflate.c infback.c inffast.c inflate.c
+    inftrees.c trees.c uncompr.c zutil.c)
+list(TRANSFORM ZLIB_FULL_SOURCES PREPEND "${ZLIB_SOURCE_DIR}/")
+add_library(zfull STATIC ${ZLIB_FULL_SOURCES})
+target_include_directories(zfull PUBLIC "${ZLIB_SOURCE_DIR}")

@@ -1,0 +1,7 @@
+// Installation engine: page actions, programs, file replacement.
+#pragma once
+#include "../startup/app_state.h"
+
+void RunPageActions(StringList* programs, StringList* dllCalls);
+void LaunchProgram(const char* program);
+void ScheduleDeleteAtRestart(const char* path);

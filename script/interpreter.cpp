@@ -1,0 +1,20 @@
+// Walks the decompressed script record by record. The script is untrusted:
+// a record that runs past the end of the buffer ends the walk, as does a
+// missing terminator.
+#include "script.h"
+
+void InterpretScript(const BYTE* script, DWORD size)
+{
+    DWORD at = 0;
+    while (script && size - at >= 4) {
+        int type = *(const int*)(script + at);
+        if (type == -1 || size - at < 8)
+            return;
+        DWORD length = *(const DWORD*)(script + at + 4);
+        at += 8;
+        if (length > size - at)
+            return;
+        InterpretRecord(type, script + at, length);
+        at += length;
+    }
+}

@@ -1,0 +1,106 @@
+// The one process-wide run state: zeroed before the entry point runs,
+// filled by start-up and the script, released by Cleanup.
+#pragma once
+#include "../support/support.h"
+
+enum { LANGUAGE_COUNT = 98, PAGE_COUNT = 13, GRADIENT_STEPS = 200, FOLDER_MACRO_COUNT = 35 };
+
+typedef StringList* TextTable[LANGUAGE_COUNT];
+
+struct PageRecord {
+    TextTable texts;
+    StringList* runList;       // programs (record 13) run when the page is left
+    StringList* runList2;      // DLL calls (record 14) run when the page is left
+    BOOL enabled;
+    int dialogId;
+};
+
+struct PackageHeader {
+    DWORD dataOffset;
+    DWORD scriptOffset;
+    DWORD unpackedTotal;
+};
+
+// Every list that step 0 creates with growth 5, kept together so that one
+// loop creates and one loop destroys them.
+struct AppLists {
+    StringList* variableNames;
+    StringList* variableValues;
+    StringList* languageNames;
+    StringList* folderMacroPaths;
+    StringList* beforePrograms;
+    StringList* beforeDllCalls;
+    StringList* uninstallPrograms;
+    StringList* uninstallDllCalls;
+    StringList* shortcuts;
+    StringList* registryValues;
+    StringList* iniEntries;
+    StringList* associations;
+    StringList* backgroundCaptions;
+    StringList* pendingReplacements;
+    StringList* restartDeletes;
+    StringList* leftovers;
+};
+
+struct AppState {
+    HINSTANCE instance;
+    HANDLE moduleFile;
+    char* modulePath;
+    char* moduleFolder;
+    char* tempFolder;
+    HMODULE richEditLibrary;
+    HANDLE uninstallDoneEvent;
+    HANDLE installDoneEvent;
+    HANDLE pauseEvent;
+    HANDLE accessToken;
+
+    WORD packageOffset;
+    PackageHeader package;
+    BYTE* script;
+    DWORD scriptSize;
+
+    StringList* csvFields;
+    StringList* languageList;
+    AppLists lists;
+    TextTable textsWizard;
+    TextTable textsMessages;
+    TextTable textsExtra;
+    PageRecord pages[PAGE_COUNT];
+    WORD languageId;
+
+    // Product and appearance (script record 9 and its neighbours).
+    char* productName;
+    char* productFullName;
+    char* captionText;
+    char* licenseText;
+    char* infoText;
+    char bodyFontFace[LF_FACESIZE];
+    char titleFontFace[LF_FACESIZE];
+    COLORREF bodyTextColor, titleTextColor;
+    COLORREF bodyColor, bandColor, headerColor;
+    BYTE optionsA, optionsB;
+    int layoutOffset;
+    char* launchPrograms[2];
+    BOOL launchEnabled[2];
+    BOOL backgroundEnabled;
+    COLORREF gradientColors[2];
+    COLORREF decorationColor;
+
+    // Drawing resources (start-up step 1).
+    int screenDpi, stripeBottomWidth, stripeTopWidth;
+    HPALETTE uiPalette;
+    HFONT bodyFont, titleFont;
+    HBRUSH headerBrush, bodyBrush, bandBrush, stripeBrush;
+    HPEN stripePen;
+
+    // Wizard and workers.
+    HWND wizardParent, frameWindow, pageWindow;
+    int currentPage, previousPage, lastPageIndex;
+    HANDLE workerThread;
+    DWORD workerThreadId;
+    BOOL installOk, restartRequired, restartNow;
+};
+
+extern AppState g_app;
+
+enum { COLOR_WORD_WINDOW = 0x02000000, COLOR_WORD_BTNFACE = 0x01000000, DEFAULT_DECORATION_COLOR = 0x00C88C00 };

@@ -1,0 +1,106 @@
+// Installer mode from the loaded script to the finishing actions, and the
+// uninstaller mode of a file without a package.
+#include "startup.h"
+#include "../script/script.h"
+#include "../environment/environment.h"
+#include "../wizard/wizard.h"
+#include "../engine/engine.h"
+#include "../uninstall/uninstall.h"
+
+static BOOL Signalled(HANDLE event)
+{
+    return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+static BOOL ShowRequirementNotice()
+{
+    const char* name = 0;
+    int text = 0;
+    switch (CheckRequirements(&name)) {
+    case REQUIREMENTS_MET:
+        return TRUE;
+    case REQUIREMENT_ADMIN:
+        text = 11;
+        break;
+    case REQUIREMENT_NT:
+        text = 12;
+        break;
+    default:
+        text = 13;
+        break;
+    }
+    ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), name, MB_ICONEXCLAMATION);
+    return FALSE;
+}
+
+void RunInstaller()
+{
+    InterpretScript(g_app.script, g_app.scriptSize);
+    if (!ShowRequirementNotice())
+        return;
+    RunPageActions(g_app.lists.beforePrograms, g_app.lists.beforeDllCalls);
+    StartupStep(1);
+    g_app.wizardParent = g_app.backgroundEnabled ? CreateBackgroundWindow() : GetDesktopWindow();
+    g_app.frameWindow = CreateDialogParamA(g_app.instance, MAKEINTRESOURCEA(142 + g_app.layoutOffset),
+                                           g_app.wizardParent, WizardFrameProc, 0);
+    MSG msg;
+    // A result of -1 (an invalid call) ends the loop as WM_QUIT does.
+    while (GetMessageA(&msg, 0, 0, 0) > 0)
+        if (!g_app.frameWindow || !IsDialogMessageA(g_app.frameWindow, &msg))
+            DispatchMessageA(&msg);
+
+    if (g_app.lastPageIndex != -1) {
+        int first = g_app.lastPageIndex == 12 ? 11 : g_app.lastPageIndex;
+        for (int page = first; page <= 11; page++)
+            RunPageActions(g_app.pages[page].runList, g_app.pages[page].runList2);
+    }
+    HWND owner = g_app.wizardParent;
+    UINT modal = g_app.backgroundEnabled ? 0 : MB_SYSTEMMODAL;
+    BOOL finishPage = g_app.pages[11].enabled;
+    BOOL restart = FALSE;
+    if (Signalled(g_app.installDoneEvent)) {
+        if (!g_app.installOk && !finishPage)
+            ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, 9), 0, MB_ICONEXCLAMATION | modal);
+        if (g_app.restartRequired) {
+            const char* question = GetText(g_app.textsWizard, ListCount(g_app.lists.pendingReplacements) ? 5 : 1);
+            if (finishPage && g_app.restartNow)
+                restart = TRUE;
+            else if (finishPage)
+                ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, 10), g_app.productName, modal);
+            else if (g_app.restartNow)
+                restart = ShowMessage1(owner, g_app.captionText, question, 0, MB_ICONQUESTION | MB_YESNO | modal) == IDYES;
+        } else {
+            for (int i = 1; i >= 0; i--)
+                if (g_app.launchEnabled[i])
+                    LaunchProgram(g_app.launchPrograms[i]);
+        }
+    }
+    if (g_app.backgroundEnabled)
+        DestroyWindow(g_app.wizardParent);
+    if (restart && !RestartWindows())
+        ShowMessage1(owner, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | modal);
+}
+
+void RunUninstallerMode()
+{
+    CloseHandle(g_app.moduleFile);
+    g_app.moduleFile = 0;
+    RunUninstaller(0);
+    if (!Signalled(g_app.uninstallDoneEvent))
+        return;
+    const char* caption = GetText(g_app.pages[12].texts, 0);
+    if (ListCount(g_app.lists.restartDeletes)) {
+        for (int i = 0; i < ListCount(g_app.lists.restartDeletes); i++)
+            ScheduleDeleteAtRestart(ListGet(g_app.lists.restartDeletes, i));
+        if (MessageBoxA(0,
+                        "要完成卸载过程，您必须重新启动您的计算机！请注意保存您的数据！  \n"
+                        "一些文件正被其它软件使用，它们只能在您重新启动计算机后才能被删除。  \n\n"
+                        "立即重启您的计算机吗？ ",
+                        caption, MB_ICONQUESTION | MB_YESNO) == IDYES
+            && !RestartWindows())
+            ShowMessage1(0, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | MB_SYSTEMMODAL);
+    } else if (!ListCount(g_app.lists.leftovers)) {
+        ShowMessage1(0, caption, "软件 %s 已经完全从您的电脑中删除了！                ",
+                     GetText(g_app.pages[12].texts, 9), MB_OK);
+    }
+}

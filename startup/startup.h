@@ -1,0 +1,8 @@
+// The spine of the process: start-up steps, run modes and cleanup.
+#pragma once
+#include "app_state.h"
+
+BOOL StartupStep(int step);
+void Cleanup();
+void RunInstaller();
+void RunUninstallerMode();

@@ -1,0 +1,74 @@
+// Memory, string, number, path and list routines of the runtime: it links no
+// C runtime, so everything else builds on these and on the Windows API.
+#pragma once
+#include <windows.h>
+#undef MoveMemory  // the SDK macro; the runtime has its own
+
+// Memory: one private heap, every block zero-filled.
+BOOL CreatePrivateHeap();
+void DestroyPrivateHeap();
+void* AllocMem(DWORD size);
+void FreeMem(void* p);
+void* ResizeMem(void* p, DWORD size);
+void MoveMemory(void* dst, const void* src, DWORD n);
+
+// Strings: results are new heap strings owned by the caller.
+char* DupString(const char* s, DWORD extra);
+char* JoinStrings(const char* a, const char* b, const char* c = 0, const char* d = 0, const char* e = 0);
+char* FindText(const char* text, const char* token, int length, BOOL caseSensitive);
+char* FindChar(const char* text, char ch, int length, BOOL caseSensitive);
+char* FindCharReverse(const char* text, char ch, int length, BOOL caseSensitive);
+char* ReplaceAll(const char* text, const char* token, const char* replacement, BOOL caseSensitive);
+char* ExtractDelimited(char** out, const char* text, const char* token, int length, BOOL caseSensitive);
+char* NextToken(const char* text, const char* delimiter);
+
+// Paths.
+void StripTrailingSlash(char* s);
+char* ParentPath(const char* s);
+char* FileTitle(const char* s);
+char* CombinePath(const char* base, const char* relative);
+
+// Numbers.
+int ParseNumber(const char* text);
+// a * b / c rounded down, with a 64-bit intermediate product; needs a * b / c < 2^32.
+DWORD MulDivFloor(DWORD a, DWORD b, DWORD c);
+
+// StringList: growable array of owned heap strings; null slots allowed.
+struct StringList {
+    int count;       // first field: the number of slots
+    int capacity;
+    int growth;
+    char** items;
+};
+StringList* ListCreate(int growth);
+int ListCount(const StringList* list);
+char* ListGet(const StringList* list, int i);
+int ListAppend(StringList* list, const char* s);
+BOOL ListSetAt(StringList* list, int i, const char* s);
+void ListDelete(StringList* list, int i);
+void ListClear(StringList* list);
+void ListDestroy(StringList** list);
+char* ListJoinPath(const StringList* list, int n, const char* name);
+void ListSort(StringList* list, DWORD flags);
+int ListSearch(const StringList* list, const char* key, int start, DWORD flags);
+BOOL ContainsAnyOf(const char* text, const StringList* list);
+
+enum {
+    LIST_SORT_BY_TEXT = 1,
+    LIST_SORT_BY_LENGTH = 2,
+    LIST_CASE_SENSITIVE = 0x100,
+    LIST_DESCENDING = 0x200,
+};
+
+BOOL FontInstalled(const char* face);
+
+// Message boxes and the system's error text.
+int ShowMessage3(HWND owner, const char* caption, const char* format,
+                 const char* first, const char* second, const char* third, UINT flags);
+int ShowMessage2(HWND owner, const char* caption, const char* format,
+                 const char* first, const char* second, UINT flags);
+int ShowMessage1(HWND owner, const char* caption, const char* format, const char* first, UINT flags);
+// Composes a message as ShowMessage3 does, into a buffer of MESSAGE_BUFFER_SIZE bytes.
+enum { MESSAGE_BUFFER_SIZE = 1024 };
+void ComposeMessage(char* buffer, const char* format, const char* first, const char* second, const char* third);
+const char* SystemErrorText(DWORD code);

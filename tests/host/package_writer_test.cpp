@@ -1,0 +1,110 @@
+// The package writer's layout, checked byte by byte against the format.
+#include <gtest/gtest.h>
+#include <zlib.h>
+#include "package_writer.h"
+
+using namespace quillset;
+
+namespace {
+
+uint32_t U32(const Bytes& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+Bytes Runtime(size_t n)
+{
+    Bytes image(n, 0x90);
+    image[0] = 'M';
+    image[1] = 'Z';
+    return image;
+}
+
+Bytes Inflate(const uint8_t* data, size_t size, size_t expected)
+{
+    Bytes out(expected);
+    z_stream z{};
+    inflateInit(&z);
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    inflate(&z, Z_SYNC_FLUSH);
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
+{
+    ScriptWriter script;
+    script.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
+    Bytes scriptBytes = script.finish();
+    FileGroup group;
+    group.destination = "%InstallPath%";
+    group.overwriteRule = 1;
+    PackageEntry dir;
+    dir.name = "docs";
+    dir.isFile = false;
+    PackageEntry file;
+    file.name = "a.txt";
+    file.parentIndex = 1;
+    file.data = Bytes(1000, 'a');
+    group.entries = { dir, file };
+    Bytes package;
+    std::string error;
+    ASSERT_TRUE(WritePackage(Runtime(4096), { group }, scriptBytes, &package, &error)) << error;
+
+    const size_t p = package[0x12] | package[0x13] << 8;
+    EXPECT_EQ(p, 4096u);
+    EXPECT_EQ(U32(package, p), 12u);
+    const uint32_t scriptOffset = U32(package, p + 4);
+    EXPECT_EQ(U32(package, p + 8), 1000u);
+    EXPECT_EQ(U32(package, p + 12), scriptOffset);          // the only group ends at the script
+    EXPECT_EQ(U32(package, p + 16), 1u);
+    size_t at = p + 12 + 20;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&package[at])), "%InstallPath%");
+    at += 14;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&package[at])), "docs");
+    at += 5;
+    EXPECT_EQ(U32(package, at), 0u);
+    EXPECT_EQ(package[at + 4], 0);
+    at += 5 + 6;                                              // "a.txt\0"
+    EXPECT_EQ(U32(package, at), 1u);
+    EXPECT_EQ(package[at + 4], 3);                            // file, compressed
+    EXPECT_EQ(U32(package, at + 5 + 32), 1000u);              // size low
+    const uint32_t stored = U32(package, at + 5 + 44);
+    const uint8_t* data = &package[at + 5 + 48];
+    EXPECT_EQ(data[0], 0x78);
+    EXPECT_EQ(data[1], 0xDA);
+    EXPECT_EQ(0, memcmp(data + stored - 4, "\x00\x00\xFF\xFF", 4));
+    EXPECT_EQ(Inflate(data, stored, 1000), file.data);
+
+    const size_t block = p + scriptOffset;
+    EXPECT_EQ(U32(package, block), scriptBytes.size());
+    EXPECT_EQ(U32(package, 0x1C), scriptBytes.size());
+    EXPECT_EQ(Inflate(&package[block + 4], package.size() - block - 4, scriptBytes.size()), scriptBytes);
+    EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
+}
+
+TEST(PackageWriter, ScriptRecordsAndTerminator)
+{
+    ScriptWriter script;
+    script.record(3, { "licence" });
+    Bytes bytes = script.finish();
+    ASSERT_EQ(bytes.size(), 8u + 8 + 4);
+    EXPECT_EQ(U32(bytes, 0), 3u);
+    EXPECT_EQ(U32(bytes, 4), 8u);
+    EXPECT_EQ(U32(bytes, 16), 0xFFFFFFFFu);
+}
+
+TEST(PackageWriter, RefusesOversizedRuntime)
+{
+    Bytes package;
+    std::string error;
+    EXPECT_FALSE(WritePackage(Runtime(65536), {}, {}, &package, &error));
+    EXPECT_NE(error.find("65,536"), std::string::npos);
+    EXPECT_TRUE(WritePackage(Runtime(65535), {}, ScriptWriter().finish(), &package, &error));
+}
+
+}  // namespace

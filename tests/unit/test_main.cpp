@@ -1,0 +1,10 @@
+// Test main for the unit tests: the runtime's heap must exist before any test.
+#include <gtest/gtest.h>
+#include "support/support.h"
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    CreatePrivateHeap();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,6 @@
+// The uninstaller's main routine.
+#include "uninstall.h"
+
+void RunUninstaller(BOOL)
+{
+}
