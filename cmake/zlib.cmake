@@ -13,3 +13,5 @@ set(ZLIB_FULL_SOURCES adler32.c compress.c crc32.c deflate.c infback.c inffast.c
 list(TRANSFORM ZLIB_FULL_SOURCES PREPEND "${ZLIB_SOURCE_DIR}/")
 add_library(zfull STATIC ${ZLIB_FULL_SOURCES})
 target_include_directories(zfull PUBLIC "${ZLIB_SOURCE_DIR}")
+# The test builds link the runtime, whose zcalloc/zcfree serve both libraries.
+target_compile_definitions(zfull PRIVATE MY_ZCALLOC)
