@@ -2,6 +2,7 @@
 # make demo: builds the runtime and the demo package and starts it under Wine.
 BUILD := $(CURDIR)/build
 WIN := $(BUILD)/win32
+WIN64 := $(BUILD)/win64
 HOST := $(BUILD)/host
 JOBS := $(shell nproc)
 
@@ -12,12 +13,15 @@ setup:
 build: setup
 	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 	cmake --build $(WIN) -j $(JOBS)
+	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel \
+	    -DZLIB_SOURCE_DIR=$(WIN)/zlib-src >/dev/null
+	cmake --build $(WIN64) -j $(JOBS)
 	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(HOST) -j $(JOBS)
 
 test: build
 	cd $(HOST) && ctest --output-on-failure
-	sh tests/wine/session $(BUILD) sh -c 'cd $(WIN) && ctest --output-on-failure'
+	sh tests/wine/session $(BUILD) sh -c 'cd $(WIN) && ctest --output-on-failure && cd $(WIN64) && ctest --output-on-failure'
 
 demo: build
 	sh tests/wine/session $(BUILD) sh examples/run-demo $(WIN) $(BUILD)/demo

@@ -18,10 +18,19 @@ add_executable(quillset WIN32 ${RUNTIME_PART_SOURCES} ${CMAKE_SOURCE_DIR}/resour
 target_compile_options(quillset PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${RUNTIME_COMPILE_OPTIONS}>)
 target_include_directories(quillset PRIVATE ${ZLIB_SOURCE_DIR})
 set_target_properties(quillset PROPERTIES LINKER_LANGUAGE CXX)
-target_link_options(quillset PRIVATE -nostdlib -nostartfiles -Wl,-e,_Start@0 -Wl,--gc-sections -s
+# The 32-bit linker sees the stdcall-decorated name of the entry point.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(RUNTIME_ENTRY _Start@0)
+else()
+    set(RUNTIME_ENTRY Start)
+endif()
+target_link_options(quillset PRIVATE -nostdlib -nostartfiles -Wl,-e,${RUNTIME_ENTRY} -Wl,--gc-sections -s
     -Wl,-Map,${CMAKE_BINARY_DIR}/quillset.map -Wl,--subsystem,windows)
 target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32 version gcc)
-add_custom_command(TARGET quillset POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:quillset> -DMAP=${CMAKE_BINARY_DIR}/quillset.map
-            -P ${CMAKE_SOURCE_DIR}/cmake/size-report.cmake
-    VERBATIM)
+# The size that counts is the 32-bit image's; the twin is not reported.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    add_custom_command(TARGET quillset POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:quillset> -DMAP=${CMAKE_BINARY_DIR}/quillset.map
+                -P ${CMAKE_SOURCE_DIR}/cmake/size-report.cmake
+        VERBATIM)
+endif()

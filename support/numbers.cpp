@@ -36,8 +36,12 @@ int ParseNumber(const char* text)
 
 DWORD MulDivFloor(DWORD a, DWORD b, DWORD c)
 {
+#if defined(__i386__)
     // One mul and one div instead of the 64-bit division helper of libgcc.
     DWORD quotient, remainder;
     __asm__("mull %3\n\tdivl %4" : "=a"(quotient), "=&d"(remainder) : "a"(a), "rm"(b), "rm"(c) : "cc");
     return quotient;
+#else
+    return (DWORD)((unsigned long long)a * b / c);
+#endif
 }

@@ -33,7 +33,7 @@ TEST(ReplaceAll, ReplacesEveryOccurrenceAndTerminates)
     EXPECT_EQ(Take(ReplaceAll("a%X%b%x%", "%X%", "1", FALSE)), "a1b1");
     EXPECT_EQ(Take(ReplaceAll("abc", "zz", "1", FALSE)), "abc");
     // A replacement that forms the token with the following text is rescanned.
-    EXPECT_EQ(Take(ReplaceAll("aab", "ab", "a", TRUE)), "a");
+    EXPECT_EQ(Take(ReplaceAll("aabb", "ab", "", TRUE)), "");
     // A replacement containing the token itself must not loop.
     EXPECT_EQ(Take(ReplaceAll("x%P%y%P%", "%P%", "[%P%]", TRUE)), "x[%P%]y[%P%]");
 }
