@@ -8,7 +8,6 @@ file(GLOB RUNTIME_PART_SOURCES CONFIGURE_DEPENDS
 # stand-ins belong to the image alone.
 set(RUNTIME_SHARED_SOURCES ${RUNTIME_PART_SOURCES})
 list(FILTER RUNTIME_SHARED_SOURCES EXCLUDE REGEX "(startup/entry|support/crt_intrinsics)\\.cpp$")
-set(RUNTIME_SHARED_SOURCES ${RUNTIME_SHARED_SOURCES} PARENT_SCOPE)
 
 set(RUNTIME_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections

@@ -1,0 +1,23 @@
+// Packages for end-to-end tests: the runtime under test with a script and
+// files behind it, written by the package writer.
+#pragma once
+#include "driver.h"
+#include "package_writer.h"
+
+namespace e2e {
+
+// The runtime image this test build belongs to (a Windows path).
+const std::string& RuntimePath();
+quillset::Bytes RuntimeImage();
+
+// A script that gives a product name and lets the wizard start.
+quillset::Bytes MinimalScript();
+
+// Writes runtime + groups + script to FOLDER\NAME and returns the path;
+// empty on failure.
+std::string WriteInstaller(const std::string& folder, const std::string& name, const quillset::Bytes& script,
+                           const std::vector<quillset::FileGroup>& groups = {}, quillset::Bytes* bytes = nullptr);
+
+bool IsWizardFrame(HWND window);  // the frame dialog, not a message box
+
+}  // namespace e2e

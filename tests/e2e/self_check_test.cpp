@@ -1,0 +1,110 @@
+// The package self-check end to end: damage anywhere from offset 40 on is
+// reported with one message and nothing else happens; the bytes before the
+// checked range and a cleared package offset are not checked at all.
+#include <gtest/gtest.h>
+#include "package_fixture.h"
+
+namespace {
+
+using namespace e2e;
+
+const char kDamaged[] = "\xB0\xB2\xD7\xB0\xCE\xC4\xBC\xFE\xD2\xD1\xCB\xF0\xBB\xB5\xA3\xAC"
+                        "\xCE\xDE\xB7\xA8\xBC\xCC\xD0\xF8\xB0\xB2\xD7\xB0\xA3\xA1";  // 安装文件已损坏，无法继续安装！
+
+uint32_t U32(const quillset::Bytes& b, size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+struct Regions {
+    size_t dosHeader, peHeader, image, packageHeader, fileData, scriptBlock, lastByte;
+};
+
+class SelfCheck : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder_ = FreshFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
+        quillset::FileGroup group;
+        group.destination = "%InstallPath%";
+        quillset::PackageEntry entry;
+        entry.name = "readme.txt";
+        entry.data.assign(3000, 'q');
+        group.entries.push_back(entry);
+        ASSERT_FALSE(WriteInstaller(folder_, "pristine.exe", MinimalScript(), { group }, &package_).empty());
+        size_t p = package_[0x12] | package_[0x13] << 8;
+        size_t scriptStart = p + U32(package_, p + 4);
+        regions_ = { 45, U32(package_, 0x3C) + 8, p - 1, p + 8, p + 12 + 40, scriptStart + 6, package_.size() - 1 };
+    }
+
+    std::string Variant(const std::string& name, size_t at, uint8_t mask)
+    {
+        auto bytes = package_;
+        bytes[at] ^= mask;
+        std::string path = folder_ + "\\" + name;
+        EXPECT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
+        return path;
+    }
+
+    std::string folder_;
+    quillset::Bytes package_;
+    Regions regions_{};
+};
+
+TEST_F(SelfCheck, DamageInEveryRegionShowsTheOneMessageAndExitsZero)
+{
+    const size_t offsets[] = { regions_.dosHeader, regions_.peHeader, regions_.image, regions_.packageHeader,
+                               regions_.fileData, regions_.scriptBlock, regions_.lastByte };
+    for (size_t at : offsets) {
+        SCOPED_TRACE("damaged byte at " + std::to_string(at));
+        Process runtime;
+        ASSERT_TRUE(Start(runtime, Variant("damaged.exe", at, 0x01)));
+        HWND box = WaitForWindow(runtime, IsMessageBox);
+        ASSERT_NE(box, nullptr);
+        MessageBoxView view = ReadMessageBox(box);
+        EXPECT_EQ(view.caption, "Quillset");
+        EXPECT_EQ(view.text, kDamaged);
+        EXPECT_EQ(view.icon, IconKind::Error);
+        EXPECT_EQ(VisibleWindows(runtime).size(), 1u);
+        Click(box, IDOK);
+        EXPECT_EQ(runtime.WaitForExit(), 0);
+    }
+}
+
+TEST_F(SelfCheck, IntactPackageReachesTheWizard)
+{
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, folder_ + "\\pristine.exe"));
+    HWND frame = WaitForWindow(runtime, IsWizardFrame);
+    ASSERT_NE(frame, nullptr);
+    Click(frame, IDCANCEL);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
+}
+
+TEST_F(SelfCheck, BytesBeforeTheCheckedRangeDoNotCount)
+{
+    for (size_t at : { size_t(0x02), size_t(0x08), size_t(0x11) }) {
+        SCOPED_TRACE("changed byte at " + std::to_string(at));
+        Process runtime;
+        ASSERT_TRUE(Start(runtime, Variant("header.exe", at, 0x40)));
+        HWND frame = WaitForWindow(runtime, IsWizardFrame);
+        ASSERT_NE(frame, nullptr);
+        Click(frame, IDCANCEL);
+        EXPECT_EQ(runtime.WaitForExit(), 0);
+    }
+}
+
+TEST_F(SelfCheck, ClearedPackageOffsetStartsTheUninstallerWithoutChecking)
+{
+    auto bytes = package_;
+    bytes[0x12] = bytes[0x13] = 0;
+    bytes[regions_.scriptBlock] ^= 0xFF;   // would fail the checksum if it were computed
+    std::string path = folder_ + "\\uninstaller.exe";
+    ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, path));
+    EXPECT_EQ(WaitForWindow(runtime, IsMessageBox, 3000), nullptr);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
+}
+
+}  // namespace
