@@ -1,6 +1,6 @@
 // Walks the decompressed script record by record. The script is untrusted:
-// a record that runs past the end of the buffer ends the walk, as does a
-// missing terminator.
+// a record that runs past the end of the buffer ends the walk, as do a
+// missing terminator and a malformed record.
 #include "script.h"
 
 void InterpretScript(const BYTE* script, DWORD size)
@@ -12,9 +12,8 @@ void InterpretScript(const BYTE* script, DWORD size)
             return;
         DWORD length = *(const DWORD*)(script + at + 4);
         at += 8;
-        if (length > size - at)
+        if (length > size - at || !InterpretRecord(type, script + at, length))
             return;
-        InterpretRecord(type, script + at, length);
         at += length;
     }
 }

@@ -1,6 +1,300 @@
-// The effect of each script record on the run state.
+// The effect of each script record on the run state. Every field is taken
+// through a Payload, which never reads past the record: a field that does
+// not fit marks the record malformed.
 #include "script.h"
 
-void InterpretRecord(int, const BYTE*, DWORD)
+namespace {
+
+struct Payload {
+    const BYTE* at;
+    DWORD left;
+    BOOL ok;
+};
+
+DWORD TakeNumber(Payload& p, DWORD width)
 {
+    DWORD value = 0;
+    if (p.left < width) {
+        p.ok = FALSE;
+        return 0;
+    }
+    for (DWORD i = width; i--;)
+        value = value << 8 | p.at[i];
+    p.at += width;
+    p.left -= width;
+    return value;
+}
+
+const char* TakeString(Payload& p)
+{
+    const char* s = (const char*)p.at;
+    for (DWORD i = 0; i < p.left; i++)
+        if (!p.at[i]) {
+            p.at += i + 1;
+            p.left -= i + 1;
+            return s;
+        }
+    p.ok = FALSE;
+    return "";
+}
+
+// 0xRRGGBB as the script writes it, to a COLORREF.
+COLORREF FromRgbNumber(DWORD rgb)
+{
+    return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
+}
+
+void Replace(char** slot, char* value)
+{
+    FreeMem(*slot);
+    *slot = value;
+}
+
+// Record 9's "face,colour" lines.
+void ReadFont(Payload& p, char* face, COLORREF* color)
+{
+    SplitCsv(TakeString(p), FALSE);
+    const char* wanted = CsvField(0);
+    if (!*wanted)
+        wanted = "Tahoma";
+    else if (!FontInstalled(wanted))
+        wanted = "MS Sans Serif";
+    lstrcpynA(face, wanted, LF_FACESIZE);
+    *color = FromRgbNumber(ParseNumber(CsvField(1)));
+}
+
+void ReadProductRecord(Payload& p)
+{
+    Replace(&g_app.productName, DupString(TakeString(p), 0));
+    Replace(&g_app.productFullName, DupString(TakeString(p), 0));
+    Replace(&g_app.captionText, JoinStrings(g_app.productFullName, " 设置 "));
+    ReadFont(p, g_app.bodyFontFace, &g_app.bodyTextColor);
+    g_app.bodyColor = TakeNumber(p, 4);
+    g_app.bandColor = TakeNumber(p, 4);
+    ReadFont(p, g_app.titleFontFace, &g_app.titleTextColor);
+    g_app.headerColor = TakeNumber(p, 4);
+    g_app.optionsA = (BYTE)TakeNumber(p, 1);
+
+    SplitCsv(TakeString(p), FALSE);
+    DWORD type = 0;
+    char* previous = (char*)ReadRegistryValue(RootKeyFromName(CsvField(0)), CsvField(1), CsvField(2), &type);
+    if (previous && (type == REG_SZ || type == REG_EXPAND_SZ))
+        SetVariable("%InstallPath%", previous);
+    FreeMem(previous);
+
+    for (int i = 0; i < 2; i++) {
+        const char* program = TakeString(p);
+        Replace(&g_app.launchPrograms[i], *program ? ExpandFolderMacros(program) : 0);
+    }
+    BYTE options = (BYTE)TakeNumber(p, 1);
+    g_app.optionsB = options;
+    g_app.layoutOffset = options & OPTION_B_SMALL_LAYOUT ? 20 : 0;
+    if (options & OPTION_B_RESTART)
+        g_app.restartRequired = g_app.restartNow = TRUE;
+    g_app.createUninstaller = (options & OPTION_B_CREATE_UNINSTALLER) != 0;
+}
+
+void ReadText(Payload& p)
+{
+    DWORD language = TakeNumber(p, 2);
+    DWORD group = TakeNumber(p, 1);
+    DWORD index = TakeNumber(p, 1);
+    const char* text = TakeString(p);
+    if (language >= LANGUAGE_COUNT)
+        p.ok = FALSE;
+    if (!p.ok)
+        return;
+    switch (group) {
+    case 0x60:
+        ListSetAt(g_app.textsWizard[language], index, text);
+        return;
+    case 0x70:
+        ListSetAt(g_app.textsMessages[language], index, text);
+        return;
+    case 0x80:
+        ListSetAt(g_app.textsExtra[language], index, text);
+        return;
+    }
+    if (group >= PAGE_COUNT) {
+        p.ok = FALSE;
+        return;
+    }
+    char* expanded = ExpandFolderMacros(text);
+    ListSetAt(g_app.pages[group].texts[language], index, expanded);
+    FreeMem(expanded);
+}
+
+void ReadLanguages(Payload& p, DWORD length)
+{
+    BOOL automatic = TakeNumber(p, 1) != 0;
+    WORD user = LOBYTE(GetUserDefaultLangID());
+    DWORD count = length / 2;
+    for (DWORD i = 0; i < count; i++) {
+        WORD id = (WORD)TakeNumber(p, 2);
+        if (id >= LANGUAGE_COUNT) {
+            p.ok = FALSE;
+            return;
+        }
+        char number[8];
+        wsprintfA(number, "%u", id);
+        ListAppend(g_app.languageList, number);
+        if (!i || (automatic && id == user))
+            g_app.languageId = id;
+        if (automatic && id == user)
+            automatic = FALSE;   // the first match stays selected
+    }
+}
+
+void ReadShortcut(const char* line)
+{
+    ListAppend(g_app.lists.shortcuts, line);
+    if (FindText(line, "%ShortcutsGroup%", -1, FALSE))
+        g_app.groupShortcutsPresent = g_app.createProgramGroup = TRUE;
+    if (FindText(line, "<Desktop>", -1, FALSE) || FindText(line, "<CommonDesktop>", -1, FALSE))
+        g_app.desktopShortcutsPresent = g_app.createDesktopShortcuts = TRUE;
+    if (FindText(line, "<QuickLaunch>", -1, FALSE))
+        g_app.quickLaunchShortcutsPresent = g_app.createQuickLaunchShortcuts = TRUE;
+}
+
+// Records 13 and 14: the line without its moment column, filed by the moment.
+void ReadRunEntry(const char* line, BOOL dllCall)
+{
+    static const BYTE kProgramColumns[] = { 0, 1, 2, 4, 5, 6 };
+    static const BYTE kDllColumns[] = { 0, 1, 2, 3, 5 };
+    char* expanded = ExpandFolderMacros(line);
+    SplitCsv(expanded, FALSE);
+    FreeMem(expanded);
+    const BYTE* columns = dllCall ? kDllColumns : kProgramColumns;
+    int count = dllCall ? sizeof(kDllColumns) : sizeof(kProgramColumns);
+    char* rebuilt = DupString(CsvField(columns[0]), 0);
+    for (int i = 1; i < count; i++) {
+        char* next = JoinStrings(rebuilt, ",", CsvField(columns[i]));
+        FreeMem(rebuilt);
+        rebuilt = next;
+    }
+    const char* momentText = CsvField(dllCall ? 4 : 3);
+    int moment = *momentText ? ParseNumber(momentText) : 11;
+    StringList* list = 0;
+    if (moment >= 1 && moment <= 12)
+        list = dllCall ? g_app.pages[moment - 1].runList2 : g_app.pages[moment - 1].runList;
+    else if (moment == 0)
+        list = dllCall ? g_app.lists.beforeDllCalls : g_app.lists.beforePrograms;
+    else if (moment == -1)
+        list = dllCall ? g_app.lists.uninstallDllCalls : g_app.lists.uninstallPrograms;
+    if (list)
+        ListAppend(list, rebuilt);
+    FreeMem(rebuilt);
+}
+
+void AppendExpanded(StringList* list, const char* line)
+{
+    char* expanded = ExpandFolderMacros(line);
+    ListAppend(list, expanded);
+    FreeMem(expanded);
+}
+
+}  // namespace
+
+BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
+{
+    Payload p = { payload, length, TRUE };
+    switch (type) {
+    case 1: {
+        const char* name = TakeString(p);
+        const char* value = TakeString(p);
+        if (p.ok) {
+            char* expanded = ExpandFolderMacros(value);
+            ListAppend(g_app.lists.variableNames, name);
+            ListAppend(g_app.lists.variableValues, expanded);
+            FreeMem(expanded);
+        }
+        break;
+    }
+    case 2:
+        // Twelve bytes whatever the length; a shorter record changes nothing.
+        if (length < 12)
+            return FALSE;
+        for (int page = 0; page < 12; page++)
+            if (TakeNumber(p, 1)) {
+                g_app.pages[page].enabled = TRUE;
+                g_app.pages[page].dialogId = 129 + page + g_app.layoutOffset;
+            }
+        break;
+    case 3:
+    case 4: {
+        const char* text = TakeString(p);
+        if (p.ok)
+            Replace(type == 3 ? &g_app.licenceText : &g_app.infoText, DupString(text, 0));
+        break;
+    }
+    case 5:
+        ReadText(p);
+        break;
+    case 6:
+        // The auto-select byte and length / 2 ids: only an odd length holds them all.
+        if (!(length & 1))
+            return FALSE;
+        ReadLanguages(p, length);
+        break;
+    case 7: {
+        DWORD first = TakeNumber(p, 4);
+        DWORD second = TakeNumber(p, 4);
+        if (p.ok) {
+            g_app.backgroundEnabled = TRUE;
+            g_app.gradientColors[0] = FromRgbNumber(first);
+            g_app.gradientColors[1] = FromRgbNumber(second);
+        }
+        break;
+    }
+    case 8: {
+        DWORD color = TakeNumber(p, 4);
+        if (p.ok)
+            g_app.decorationColor = color;
+        break;
+    }
+    case 9:
+        ReadProductRecord(p);
+        break;
+    case 16: {
+        char** fields[4] = { &g_app.requiredWindows, &g_app.requiredDirectX, &g_app.requiredIE, &g_app.requiredAccess };
+        for (int i = 0; i < 4; i++)
+            Replace(fields[i], DupString(TakeString(p), 0));
+        g_app.requireAdministrator = TakeNumber(p, 1) != 0;
+        break;
+    }
+    case 10:
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+    case 17: {
+        const char* line = TakeString(p);
+        if (!p.ok)
+            break;
+        switch (type) {
+        case 10:
+            ReadShortcut(line);
+            break;
+        case 13:
+        case 14:
+            ReadRunEntry(line, type == 14);
+            break;
+        case 11:
+            AppendExpanded(g_app.lists.registryValues, line);
+            break;
+        case 12:
+            AppendExpanded(g_app.lists.iniEntries, line);
+            break;
+        case 15:
+            AppendExpanded(g_app.lists.associations, line);
+            break;
+        case 17:
+            AppendExpanded(g_app.lists.backgroundCaptions, line);
+            break;
+        }
+        break;
+    }
+    }
+    return p.ok;
 }

@@ -1,7 +1,24 @@
-// The installation script: records into the run state, texts by language.
+// The installation script: records into the run state, texts by language,
+// variables, FolderMacros and the comma-separated lines of the records.
 #pragma once
 #include "../startup/app_state.h"
 
 void InterpretScript(const BYTE* script, DWORD size);
-void InterpretRecord(int type, const BYTE* payload, DWORD length);
+// FALSE when the record is malformed (a field runs past its payload, a string
+// lacks its NUL, a text names no table): the walk stops there.
+BOOL InterpretRecord(int type, const BYTE* payload, DWORD length);
+
 const char* GetText(TextTable table, int index);
+
+const char* GetVariable(const char* name);
+BOOL SetVariable(const char* name, const char* value);
+char* ExpandVariables(const char* text);
+
+// The tokens, NUL-separated in table order, ended by an empty token.
+extern const char kFolderMacroTokens[];
+char* ExpandFolderMacros(const char* text);
+
+enum { CSV_FIELD_COUNT = 15 };
+// Fills g_app.csvFields with 15 fields; quoted: field 0 is the text in double quotes.
+void SplitCsv(const char* line, BOOL quoted);
+const char* CsvField(int index);   // never null

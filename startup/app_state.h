@@ -72,19 +72,31 @@ struct AppState {
     char* productName;
     char* productFullName;
     char* captionText;
-    char* licenseText;
+    char* licenceText;
     char* infoText;
     char bodyFontFace[LF_FACESIZE];
     char titleFontFace[LF_FACESIZE];
     COLORREF bodyTextColor, titleTextColor;
     COLORREF bodyColor, bandColor, headerColor;
-    BYTE optionsA, optionsB;
+    BYTE optionsA, optionsB;   // record 9's option bytes, bits below
     int layoutOffset;
-    char* launchPrograms[2];
+    char* launchPrograms[2];   // null: none
     BOOL launchEnabled[2];
     BOOL backgroundEnabled;
     COLORREF gradientColors[2];
     COLORREF decorationColor;
+    BOOL createUninstaller;
+
+    // Shortcut kinds that record 10 lines name, and whether to create them.
+    BOOL groupShortcutsPresent, desktopShortcutsPresent, quickLaunchShortcutsPresent;
+    BOOL createProgramGroup, createDesktopShortcuts, createQuickLaunchShortcuts;
+
+    // Requirements (record 16); null or empty: none.
+    char* requiredWindows;
+    char* requiredDirectX;
+    char* requiredIE;
+    char* requiredAccess;
+    BOOL requireAdministrator;
 
     // Drawing resources (start-up step 1).
     int screenDpi, stripeBottomWidth, stripeTopWidth;
@@ -102,5 +114,16 @@ struct AppState {
 };
 
 extern AppState g_app;
+
+enum {
+    OPTION_A_HEADER_WELCOME = 0x01,     // page 1 filled with the header colour
+    OPTION_A_BACKGROUND_CAPTION = 0x02, // the background window has a title bar
+    OPTION_B_SMALL_LAYOUT = 0x01,
+    OPTION_B_OFFER_GROUP = 0x02,
+    OPTION_B_OFFER_DESKTOP = 0x04,
+    OPTION_B_OFFER_QUICK_LAUNCH = 0x08,
+    OPTION_B_RESTART = 0x10,
+    OPTION_B_CREATE_UNINSTALLER = 0x20,
+};
 
 enum { COLOR_WORD_WINDOW = 0x02000000, COLOR_WORD_BTNFACE = 0x01000000, DEFAULT_DECORATION_COLOR = 0x00C88C00 };

@@ -24,8 +24,9 @@ void Cleanup()
         if (objects[i])
             DeleteObject(objects[i]);
     char* strings[] = { g_app.modulePath, g_app.moduleFolder, g_app.tempFolder, g_app.productName,
-                        g_app.productFullName, g_app.captionText, g_app.licenseText, g_app.infoText,
-                        g_app.launchPrograms[0], g_app.launchPrograms[1], (char*)g_app.script };
+                        g_app.productFullName, g_app.captionText, g_app.licenceText, g_app.infoText,
+                        g_app.launchPrograms[0], g_app.launchPrograms[1], (char*)g_app.script,
+                        g_app.requiredWindows, g_app.requiredDirectX, g_app.requiredIE, g_app.requiredAccess };
     for (DWORD i = 0; i < sizeof(strings) / sizeof(strings[0]); i++)
         FreeMem(strings[i]);
     if (g_app.richEditLibrary)

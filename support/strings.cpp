@@ -143,3 +143,17 @@ char* NextToken(const char* text, const char* delimiter)
     }
     return piece;
 }
+
+BOOL SameText(const char* a, const char* b)
+{
+    return a && b && lstrlenA(a) == lstrlenA(b) && (!*a || FindText(a, b, -1, FALSE) == a);
+}
+
+char* ReplaceInPlace(char* text, const char* token, const char* replacement)
+{
+    if (!text)
+        return 0;
+    char* result = ReplaceAll(text, token, replacement, FALSE);
+    FreeMem(text);
+    return result;
+}

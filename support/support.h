@@ -21,6 +21,10 @@ char* FindCharReverse(const char* text, char ch, int length, BOOL caseSensitive)
 char* ReplaceAll(const char* text, const char* token, const char* replacement, BOOL caseSensitive);
 char* ExtractDelimited(char** out, const char* text, const char* token, int length, BOOL caseSensitive);
 char* NextToken(const char* text, const char* delimiter);
+// Equal ignoring case, byte by byte as FindText compares.
+BOOL SameText(const char* a, const char* b);
+// ReplaceAll ignoring case that consumes TEXT: frees it and returns the result.
+char* ReplaceInPlace(char* text, const char* token, const char* replacement);
 
 // Paths.
 void StripTrailingSlash(char* s);
@@ -61,6 +65,16 @@ enum {
 };
 
 BOOL FontInstalled(const char* face);
+
+// Registry: roots are the predefined handles; key paths may start with "\\".
+// Changing routines return a Windows error code, 0 on success.
+HKEY RootKeyFromName(const char* name);
+const char* RootKeyName(HKEY root);
+BYTE* ReadRegistryData(HKEY key, const char* valueName, DWORD* type);
+BYTE* ReadRegistryValue(HKEY root, const char* path, const char* valueName, DWORD* type);
+LONG WriteRegistryValue(HKEY root, const char* path, const char* valueName, DWORD type, const void* data, DWORD size);
+LONG DeleteRegistryValue(HKEY root, const char* path, const char* valueName, BOOL deleteEmptyKey);
+LONG DeleteRegistryKey(HKEY root, const char* path, BOOL force);
 
 // Message boxes and the system's error text.
 int ShowMessage3(HWND owner, const char* caption, const char* format,

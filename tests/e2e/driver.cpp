@@ -37,22 +37,25 @@ bool Start(Process& p, const std::string& program, const std::string& args)
     return p.started;
 }
 
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectWindow(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> VisibleWindows(const Process& p)
 {
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> found;
-    } search{ p.info.dwProcessId, {} };
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            if (pid == s->pid && IsWindowVisible(window))
-                s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{ p.info.dwProcessId, {} };
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -114,4 +114,15 @@ TEST(Messages, CompositionRules)
     EXPECT_EQ(SystemErrorText(5), SystemErrorText(2));
 }
 
+TEST(Messages, SystemErrorTextIsOneSharedBuffer)
+{
+    std::string denied = SystemErrorText(ERROR_ACCESS_DENIED);
+    ASSERT_GE(denied.size(), 3u);
+    EXPECT_EQ(denied.substr(denied.size() - 2), "\r\n");
+    const char* shared = SystemErrorText(ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(std::string(shared), denied);
+    EXPECT_STREQ(SystemErrorText(0x2FFFFFFF), "");   // no system text: empty
+    EXPECT_STREQ(shared, "");
+}
+
 }  // namespace

@@ -1,0 +1,601 @@
+// The script's reader and the text routines: records into the run state,
+// text tables, variables, FolderMacros, SplitCsv, and untrusted scripts.
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <vector>
+#include "script/script.h"
+#include "startup/startup.h"
+#include "package_writer.h"
+
+AppState g_app;
+
+namespace {
+
+using quillset::Bytes;
+using quillset::ScriptWriter;
+
+std::string Take(char* s)
+{
+    std::string result = s ? s : "(null)";
+    FreeMem(s);
+    return result;
+}
+
+std::string Str(const char* s)
+{
+    return s ? s : "(null)";
+}
+
+// Every test starts from the state start-up step 0 leaves.
+class Script : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZeroMemory(&g_app, sizeof(g_app));
+        ASSERT_TRUE(StartupStep(0));
+    }
+    void TearDown() override
+    {
+        Cleanup();
+        CreatePrivateHeap();
+    }
+    void Run(const ScriptWriter& script)
+    {
+        Bytes bytes = script.finish();
+        InterpretScript(bytes.data(), (DWORD)bytes.size());
+    }
+    static std::vector<std::string> Fields()
+    {
+        std::vector<std::string> fields;
+        for (int i = 0; i < ListCount(g_app.csvFields); i++)
+            fields.push_back(Str(ListGet(g_app.csvFields, i)));
+        return fields;
+    }
+};
+
+Bytes TextPayload(uint16_t language, uint8_t group, uint8_t index, const std::string& text)
+{
+    Bytes p;
+    ScriptWriter::putU16(p, language);
+    p.push_back(group);
+    p.push_back(index);
+    ScriptWriter::putString(p, text);
+    return p;
+}
+
+Bytes LanguagesPayload(uint8_t automatic, std::initializer_list<uint16_t> ids)
+{
+    Bytes p{ automatic };
+    for (uint16_t id : ids)
+        ScriptWriter::putU16(p, id);
+    return p;
+}
+
+struct Product {
+    std::string name = "Demo", fullName = "Demo 1.0", bodyFont = ",0x102030", titleFont = "Tahoma,0";
+    uint32_t body = 0x01000000, band = 0x02000000, header = 0x00FFFFFF;
+    uint8_t optionsA = 0, optionsB = 0;
+    std::string registry = "HKCU,Software\\QuillsetNone,Path", launch1, launch2;
+};
+
+Bytes ProductPayload(const Product& product)
+{
+    Bytes p;
+    ScriptWriter::putString(p, product.name);
+    ScriptWriter::putString(p, product.fullName);
+    ScriptWriter::putString(p, product.bodyFont);
+    ScriptWriter::putU32(p, product.body);
+    ScriptWriter::putU32(p, product.band);
+    ScriptWriter::putString(p, product.titleFont);
+    ScriptWriter::putU32(p, product.header);
+    p.push_back(product.optionsA);
+    ScriptWriter::putString(p, product.registry);
+    ScriptWriter::putString(p, product.launch1);
+    ScriptWriter::putString(p, product.launch2);
+    p.push_back(product.optionsB);
+    return p;
+}
+
+// SplitCsv ---------------------------------------------------------------
+
+TEST_F(Script, SplitCsvPlainKeepsEmptyFieldsAndPadsToFifteen)
+{
+    SplitCsv("a,,c", FALSE);
+    std::vector<std::string> expected(15, "");
+    expected[0] = "a";
+    expected[2] = "c";
+    EXPECT_EQ(Fields(), expected);
+
+    std::string line;
+    for (int i = 0; i <= 20; i++)
+        line += std::to_string(i) + (i < 20 ? "," : "");
+    SplitCsv(line.c_str(), FALSE);
+    auto fields = Fields();
+    ASSERT_EQ(fields.size(), 15u);
+    EXPECT_EQ(fields[14], "14");   // 15 to 20 are dropped
+
+    SplitCsv(" \"x\" ,y", FALSE);  // neither trimmed nor unquoted
+    EXPECT_EQ(Fields()[0], " \"x\" ");
+    SplitCsv("a,b", FALSE);        // a shorter line clears what a longer one left
+    EXPECT_EQ(Fields()[2], "");
+}
+
+TEST_F(Script, SplitCsvQuoted)
+{
+    SplitCsv("no quotes, at all", TRUE);
+    EXPECT_EQ(Fields(), std::vector<std::string>(15, ""));
+
+    SplitCsv("\"Hello, world, again\",right,bottom,10", TRUE);
+    auto fields = Fields();
+    EXPECT_EQ(fields[0], "Hello, world, again");
+    EXPECT_EQ(fields[1], "right");
+    EXPECT_EQ(fields[3], "10");
+    EXPECT_EQ(fields[4], "");
+
+    SplitCsv("\"unclosed, text", TRUE);
+    EXPECT_EQ(Fields()[0], "unclosed, text");
+    EXPECT_EQ(Fields()[1], "");
+
+    SplitCsv("\"no comma after\" tail", TRUE);
+    EXPECT_EQ(Fields()[0], "no comma after");
+    EXPECT_EQ(Fields()[1], "");
+}
+
+// Variables ----------------------------------------------------------------
+
+TEST_F(Script, SetVariableReplacesInPlaceAndKeepsOrder)
+{
+    SetVariable("%A%", "1");
+    SetVariable("%B%", "2");
+    SetVariable("%a%", "3");
+    EXPECT_EQ(ListCount(g_app.lists.variableNames), 2);
+    EXPECT_STREQ(ListGet(g_app.lists.variableNames, 0), "%A%");
+    EXPECT_STREQ(GetVariable("%A%"), "3");
+    EXPECT_STREQ(GetVariable("%B%"), "2");
+    EXPECT_EQ(GetVariable("%C%"), nullptr);
+}
+
+TEST_F(Script, ExpandVariablesIgnoresCaseAndLeavesUnknownTokens)
+{
+    SetVariable("%InstallPath%", "C:\\Demo");
+    EXPECT_EQ(Take(ExpandVariables("%installpath%\\bin;%NAME%")), "C:\\Demo\\bin;%NAME%");
+}
+
+TEST_F(Script, ExpandVariablesFollowsLaterDefinitionsOnly)
+{
+    SetVariable("%Early%", "e");
+    SetVariable("%Mid%", "[%Late%|%Early%]");
+    SetVariable("%Late%", "l");
+    EXPECT_EQ(Take(ExpandVariables("%Mid%")), "[l|%Early%]");
+}
+
+TEST_F(Script, ExpandVariablesEndsForSelfAndMutualReferences)
+{
+    SetVariable("%Self%", "x%Self%y");
+    SetVariable("%P%", "%Q%");
+    SetVariable("%Q%", "%P%");
+    EXPECT_EQ(Take(ExpandVariables("%Self%")), "x%Self%y");
+    EXPECT_EQ(Take(ExpandVariables("%P%")), "%P%");
+}
+
+// FolderMacros -------------------------------------------------------------
+
+TEST_F(Script, ExpandFolderMacros)
+{
+    ListSetAt(g_app.lists.folderMacroPaths, 9, "C:\\Users\\me\\Desktop");
+    ListSetAt(g_app.lists.folderMacroPaths, 16, nullptr);
+    ListSetAt(g_app.lists.folderMacroPaths, 23, "C:\\T\\<Temp>");
+    EXPECT_EQ(Take(ExpandFolderMacros("<desktop>\\a.lnk")), "C:\\Users\\me\\Desktop\\a.lnk");
+    EXPECT_EQ(Take(ExpandFolderMacros("<ProgramFiles>\\Demo")), "\\Demo");
+    EXPECT_EQ(Take(ExpandFolderMacros("<Temp>")), "C:\\T\\<Temp>");
+    EXPECT_EQ(Take(ExpandFolderMacros("<Unknown>")), "<Unknown>");
+}
+
+TEST(FolderMacroTable, ThirtyFiveTokensInOrder)
+{
+    std::vector<std::string> tokens;
+    for (const char* t = kFolderMacroTokens; *t; t += strlen(t) + 1)
+        tokens.push_back(t);
+    ASSERT_EQ(tokens.size(), 35u);
+    EXPECT_EQ(tokens[0], "<AppData>");
+    EXPECT_EQ(tokens[9], "<Desktop>");
+    EXPECT_EQ(tokens[23], "<Temp>");
+    EXPECT_EQ(tokens[34], "<Video>");
+}
+
+// Text tables ----------------------------------------------------------------
+
+TEST_F(Script, TextsByLanguageNeverFallBack)
+{
+    ScriptWriter s;
+    s.record(6, LanguagesPayload(0, { 4, 9, 7 }));
+    s.record(5, TextPayload(4, 0x60, 2, "中文"));
+    s.record(5, TextPayload(9, 0x60, 2, "English"));
+    s.record(5, TextPayload(9, 0x70, 5, "message"));
+    s.record(5, TextPayload(9, 0x80, 1, "extra"));
+    Run(s);
+    EXPECT_EQ(g_app.languageId, 4);
+    EXPECT_EQ(Str(GetText(g_app.textsWizard, 2)), "中文");
+    EXPECT_EQ(GetText(g_app.textsWizard, 3), nullptr);
+    g_app.languageId = 9;
+    EXPECT_EQ(Str(GetText(g_app.textsMessages, 5)), "message");
+    EXPECT_EQ(Str(GetText(g_app.textsExtra, 1)), "extra");
+    EXPECT_EQ(GetText(g_app.textsWizard, 1), nullptr);   // beyond the set index: gap
+    g_app.languageId = 7;
+    EXPECT_EQ(GetText(g_app.textsWizard, 2), nullptr);
+    EXPECT_EQ(ListCount(g_app.languageList), 3);
+    EXPECT_STREQ(ListGet(g_app.languageList, 1), "9");
+}
+
+TEST_F(Script, WizardTextsStayUnexpandedPageTextsGetFolderMacros)
+{
+    ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\Program Files");
+    ScriptWriter s;
+    s.record(5, TextPayload(9, 0x60, 0, "%InstallPath% <ProgramFiles>"));
+    s.record(5, TextPayload(9, 3, 1, "<ProgramFiles>\\Demo %InstallPath%"));
+    s.record(5, TextPayload(9, 12, 9, "uninstaller"));
+    Run(s);
+    EXPECT_EQ(Str(GetText(g_app.textsWizard, 0)), "%InstallPath% <ProgramFiles>");
+    EXPECT_EQ(Str(GetText(g_app.pages[3].texts, 1)), "C:\\Program Files\\Demo %InstallPath%");
+    EXPECT_EQ(Str(GetText(g_app.pages[12].texts, 9)), "uninstaller");
+}
+
+TEST_F(Script, LanguageChoice)
+{
+    WORD user = LOBYTE(GetUserDefaultLangID());
+    WORD other = user == 7 ? 8 : 7;
+    {
+        ScriptWriter s;
+        s.record(6, LanguagesPayload(1, { other, (uint16_t)(9 == user ? 10 : 9) }));
+        Run(s);
+        EXPECT_EQ(g_app.languageId, other);   // user's language not listed: the first
+    }
+    TearDown();
+    SetUp();
+    {
+        ScriptWriter s;
+        s.record(6, LanguagesPayload(1, { other, user }));
+        Run(s);
+        EXPECT_EQ(g_app.languageId, user);
+    }
+    TearDown();
+    SetUp();
+    {
+        ScriptWriter s;
+        s.record(6, LanguagesPayload(0, { other, user }));
+        Run(s);
+        EXPECT_EQ(g_app.languageId, other);   // no automatic choice
+    }
+}
+
+// Records ----------------------------------------------------------------------
+
+TEST_F(Script, UnknownTypesAreSkippedByTheirLength)
+{
+    ScriptWriter s;
+    s.record(0, Bytes{ 1, 2, 3, 4, 5 });
+    s.record(18, Bytes{ 0xFF, 0xFF, 0xFF, 0xFF, 0 });
+    s.record(-7, Bytes{});
+    s.record(1, { "%After%", "yes" });
+    Run(s);
+    EXPECT_STREQ(GetVariable("%After%"), "yes");
+}
+
+TEST_F(Script, VariablesGetFolderMacrosAndTheFirstOfANameWins)
+{
+    ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\PF");
+    ScriptWriter s;
+    s.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
+    s.record(1, { "%InstallPath%", "ignored" });
+    Run(s);
+    EXPECT_STREQ(GetVariable("%INSTALLPATH%"), "C:\\PF\\Demo");
+    EXPECT_EQ(ListCount(g_app.lists.variableNames), 2);
+}
+
+TEST_F(Script, PageSwitchesAfterTheLayout)
+{
+    Product small;
+    small.optionsB = OPTION_B_SMALL_LAYOUT;
+    ScriptWriter s;
+    s.record(9, ProductPayload(small));
+    s.record(2, Bytes{ 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF });
+    Run(s);
+    EXPECT_TRUE(g_app.pages[0].enabled);
+    EXPECT_FALSE(g_app.pages[1].enabled);
+    EXPECT_TRUE(g_app.pages[2].enabled);
+    EXPECT_TRUE(g_app.pages[11].enabled);
+    EXPECT_EQ(g_app.pages[2].dialogId, 129 + 2 + 20);
+    EXPECT_EQ(g_app.pages[11].dialogId, 129 + 11 + 20);
+}
+
+TEST_F(Script, ProductRecord)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QuillsetScriptTest", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)"D:\\Old", 7);
+    RegCloseKey(key);
+    ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\PF");
+
+    Product product;
+    product.bodyFont = ",0x102030";
+    product.titleFont = "No Such Face Anywhere,255";
+    product.registry = "hkcu,\\Software\\QuillsetScriptTest,Path";
+    product.launch1 = "<ProgramFiles>\\Demo\\demo.exe";
+    product.optionsA = 3;
+    product.optionsB = OPTION_B_RESTART | OPTION_B_CREATE_UNINSTALLER | OPTION_B_OFFER_GROUP;
+    ScriptWriter s;
+    s.record(1, { "%InstallPath%", "C:\\Default" });
+    s.record(9, ProductPayload(product));
+    Run(s);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetScriptTest");
+
+    EXPECT_EQ(Str(g_app.productName), "Demo");
+    EXPECT_EQ(Str(g_app.captionText), "Demo 1.0 设置 ");
+    EXPECT_STREQ(g_app.bodyFontFace, "Tahoma");
+    EXPECT_EQ(g_app.bodyTextColor, RGB(0x10, 0x20, 0x30));
+    EXPECT_STREQ(g_app.titleFontFace, "MS Sans Serif");
+    EXPECT_EQ(g_app.titleTextColor, RGB(0, 0, 0xFF));
+    EXPECT_EQ(g_app.bodyColor, 0x01000000u);
+    EXPECT_EQ(g_app.bandColor, 0x02000000u);
+    EXPECT_EQ(g_app.headerColor, 0x00FFFFFFu);
+    EXPECT_EQ(g_app.optionsA, 3);
+    EXPECT_STREQ(GetVariable("%InstallPath%"), "D:\\Old");
+    EXPECT_EQ(Str(g_app.launchPrograms[0]), "C:\\PF\\Demo\\demo.exe");
+    EXPECT_EQ(g_app.launchPrograms[1], nullptr);
+    EXPECT_EQ(g_app.layoutOffset, 0);
+    EXPECT_TRUE(g_app.restartRequired && g_app.restartNow && g_app.createUninstaller);
+}
+
+TEST_F(Script, InstalledFaceIsKept)
+{
+    ASSERT_TRUE(FontInstalled("Tahoma"));
+    EXPECT_FALSE(FontInstalled("No Such Face Anywhere"));
+    Product product;
+    product.bodyFont = "tahoma,0";
+    ScriptWriter s;
+    s.record(9, ProductPayload(product));
+    Run(s);
+    EXPECT_STREQ(g_app.bodyFontFace, "tahoma");
+}
+
+TEST_F(Script, ShortcutKindsAreNoted)
+{
+    ScriptWriter s;
+    s.record(10, { "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe" });
+    s.record(10, { "<commondesktop>\\Demo.lnk,x" });
+    Run(s);
+    EXPECT_EQ(ListCount(g_app.lists.shortcuts), 2);
+    EXPECT_EQ(Str(ListGet(g_app.lists.shortcuts, 0)), "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe");
+    EXPECT_TRUE(g_app.groupShortcutsPresent && g_app.createProgramGroup);
+    EXPECT_TRUE(g_app.desktopShortcutsPresent && g_app.createDesktopShortcuts);
+    EXPECT_FALSE(g_app.quickLaunchShortcutsPresent || g_app.createQuickLaunchShortcuts);
+}
+
+TEST_F(Script, ProgramMomentsFileTheLineWithoutItsMoment)
+{
+    ListSetAt(g_app.lists.folderMacroPaths, 22, "C:\\Windows\\System32");
+    ScriptWriter s;
+    s.record(13, { "<System>\\a.exe,-x,,3,0,1,2" });
+    s.record(13, { "b.exe,,,,1" });
+    s.record(13, { "c.exe,,,0" });
+    s.record(13, { "d.exe,,,-1" });
+    s.record(13, { "e.exe,,,13" });
+    s.record(13, { "f.exe,,,-2" });
+    s.record(14, { "g.dll,DllRegisterServer,,,12,1" });
+    s.record(14, { "h.dll,Run,p,q" });
+    s.record(14, { "i.dll,Run,,,-1" });
+    Run(s);
+    EXPECT_EQ(Str(ListGet(g_app.pages[2].runList, 0)), "C:\\Windows\\System32\\a.exe,-x,,0,1,2");
+    EXPECT_EQ(Str(ListGet(g_app.pages[10].runList, 0)), "b.exe,,,1,,");
+    EXPECT_EQ(Str(ListGet(g_app.lists.beforePrograms, 0)), "c.exe,,,,,");
+    EXPECT_EQ(Str(ListGet(g_app.lists.uninstallPrograms, 0)), "d.exe,,,,,");
+    int filed = 0;
+    for (int p = 0; p < PAGE_COUNT; p++)
+        filed += ListCount(g_app.pages[p].runList);
+    EXPECT_EQ(filed, 2);   // moments 13 and -2 are dropped
+    EXPECT_EQ(Str(ListGet(g_app.pages[11].runList2, 0)), "g.dll,DllRegisterServer,,,1");
+    EXPECT_EQ(Str(ListGet(g_app.pages[10].runList2, 0)), "h.dll,Run,p,q,");
+    EXPECT_EQ(Str(ListGet(g_app.lists.uninstallDllCalls, 0)), "i.dll,Run,,,");
+}
+
+TEST_F(Script, ListsAndSettings)
+{
+    ListSetAt(g_app.lists.folderMacroPaths, 25, "C:\\Windows");
+    ScriptWriter s;
+    s.record(11, { "2,Software\\Demo,Path,1,<Windows>" });
+    s.record(12, { "<Windows>\\demo.ini,Main,Key,Value,0" });
+    s.record(15, { ".dmo,Demo.File,,Demo file,,<Windows>\\x.exe \"%1\",," });
+    s.record(17, { "\"<Windows>\",right,bottom,10,10" });
+    s.record(16, { "XP", "9.0", "6.0", "2000" });
+    s.record(7, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00, 0x99 });
+    s.record(8, Bytes{ 0x01, 0x02, 0x03, 0x00 });
+    s.record(3, { "licence" });
+    s.record(3, { "licence 2" });
+    s.record(4, { "{\\rtf1 info}" });
+    Run(s);
+    EXPECT_EQ(Str(ListGet(g_app.lists.registryValues, 0)), "2,Software\\Demo,Path,1,C:\\Windows");
+    EXPECT_EQ(Str(ListGet(g_app.lists.iniEntries, 0)), "C:\\Windows\\demo.ini,Main,Key,Value,0");
+    EXPECT_EQ(Str(ListGet(g_app.lists.associations, 0)), ".dmo,Demo.File,,Demo file,,C:\\Windows\\x.exe \"%1\",,");
+    EXPECT_EQ(Str(ListGet(g_app.lists.backgroundCaptions, 0)), "\"C:\\Windows\",right,bottom,10,10");
+    EXPECT_EQ(Str(g_app.requiredWindows), "XP");
+    EXPECT_EQ(Str(g_app.requiredAccess), "2000");
+    EXPECT_FALSE(g_app.requireAdministrator);   // record 16 above has no u8: malformed, stops here
+    EXPECT_FALSE(g_app.backgroundEnabled);
+}
+
+TEST_F(Script, SettingRecords)
+{
+    ScriptWriter s;
+    Bytes requirements;
+    for (const char* field : { "NT", "", "5.5SP2", "" })
+        ScriptWriter::putString(requirements, field);
+    requirements.push_back(1);
+    s.record(16, requirements);
+    s.record(7, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00, 0x99 });
+    s.record(8, Bytes{ 0x01, 0x02, 0x03, 0x00 });
+    s.record(3, { "licence" });
+    s.record(3, { "licence 2" });
+    s.record(4, { "{\\rtf1 info}" });
+    Run(s);
+    EXPECT_EQ(Str(g_app.requiredWindows), "NT");
+    EXPECT_EQ(Str(g_app.requiredIE), "5.5SP2");
+    EXPECT_TRUE(g_app.requireAdministrator);
+    EXPECT_TRUE(g_app.backgroundEnabled);
+    EXPECT_EQ(g_app.gradientColors[0], RGB(0x11, 0x22, 0x33));
+    EXPECT_EQ(g_app.gradientColors[1], RGB(0xAA, 0xBB, 0xCC));
+    EXPECT_EQ(g_app.decorationColor, 0x00030201u);
+    EXPECT_EQ(Str(g_app.licenceText), "licence 2");
+    EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 info}");
+}
+
+TEST_F(Script, DecorationColourDefault)
+{
+    EXPECT_EQ(g_app.decorationColor, 0x00C88C00u);
+}
+
+// Malformed scripts ------------------------------------------------------------------
+
+TEST_F(Script, MalformedRecordsStopTheWalk)
+{
+    struct Case {
+        const char* what;
+        int type;
+        Bytes payload;
+    };
+    const Case cases[] = {
+        { "language id 98", 5, TextPayload(98, 0x60, 0, "x") },
+        { "group 13", 5, TextPayload(9, 13, 0, "x") },
+        { "group 0x61", 5, TextPayload(9, 0x61, 0, "x") },
+        { "short page switches", 2, Bytes{ 1, 1, 1 } },
+        { "even languages record", 6, Bytes{ 0, 9, 0, 4 } },
+        { "language list id 200", 6, LanguagesPayload(0, { 200 }) },
+        { "string without NUL", 3, Bytes{ 'a', 'b' } },
+        { "variable without value", 1, Bytes{ '%', 'A', '%', 0 } },
+        { "short gradient", 7, Bytes{ 1, 2, 3, 4, 5 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        ScriptWriter s;
+        s.record(c.type, c.payload);
+        s.record(1, { "%After%", "read" });
+        Run(s);
+        EXPECT_EQ(GetVariable("%After%"), nullptr);
+        EXPECT_FALSE(g_app.pages[0].enabled);
+        EXPECT_EQ(ListCount(g_app.languageList), 0);
+        EXPECT_FALSE(g_app.backgroundEnabled);
+    }
+}
+
+TEST_F(Script, TruncatedScriptsAndMissingTerminator)
+{
+    ScriptWriter s;
+    s.record(1, { "%A%", "1" });
+    s.record(1, { "%B%", "2" });
+    Bytes bytes = s.finish();
+    bytes.resize(bytes.size() - 4);   // no terminator
+    InterpretScript(bytes.data(), (DWORD)bytes.size());
+    EXPECT_STREQ(GetVariable("%B%"), "2");
+    TearDown();
+    SetUp();
+    bytes.resize(bytes.size() - 1);   // the second record runs past the end
+    InterpretScript(bytes.data(), (DWORD)bytes.size());
+    EXPECT_STREQ(GetVariable("%A%"), "1");
+    EXPECT_EQ(GetVariable("%B%"), nullptr);
+    InterpretScript(nullptr, 100);
+    InterpretScript(bytes.data(), 3);
+}
+
+// Untrusted scripts against a guard page: a read past the end faults.
+class GuardedBuffer {
+public:
+    GuardedBuffer()
+    {
+        base_ = (BYTE*)VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        DWORD old;
+        VirtualProtect(base_ + kPage, kPage, PAGE_NOACCESS, &old);
+    }
+    ~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
+    // Places DATA so that its last byte is the last byte before the guard page.
+    const BYTE* Place(const Bytes& data)
+    {
+        size_t n = data.size() < kPage ? data.size() : kPage;
+        BYTE* at = base_ + kPage - n;
+        memcpy(at, data.data(), n);
+        return at;
+    }
+    static constexpr size_t kPage = 4096;
+private:
+    BYTE* base_;
+};
+
+Bytes SampleScript()
+{
+    ScriptWriter s;
+    s.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
+    Product product;
+    s.record(9, ProductPayload(product));
+    s.record(2, Bytes(12, 1));
+    s.record(6, LanguagesPayload(1, { 4, 9 }));
+    s.record(5, TextPayload(4, 0x60, 1, "文本 %s"));
+    s.record(5, TextPayload(9, 5, 3, "<Desktop> text"));
+    s.record(3, { "licence" });
+    s.record(10, { "<Desktop>\\a.lnk,%InstallPath%\\a.exe" });
+    s.record(13, { "a.exe,,,2" });
+    s.record(14, { "b.dll,F,x,y,0" });
+    s.record(16, Bytes{ 'X', 'P', 0, 0, 0, 0, 1 });
+    s.record(17, { "\"t\",right" });
+    s.record(7, Bytes{ 1, 2, 3, 0, 4, 5, 6, 0 });
+    return s.finish();
+}
+
+TEST_F(Script, TenThousandMutatedScriptsNeitherCrashNorReadPastTheEnd)
+{
+    GuardedBuffer guard;
+    const Bytes sample = SampleScript();
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 10000; round++) {
+        Bytes script = sample;
+        switch (round % 4) {
+        case 0:   // bit flips
+            for (int k = 1 + random() % 8; k--;)
+                script[random() % script.size()] ^= 1 << (random() % 8);
+            break;
+        case 1:   // truncation
+            script.resize(random() % script.size());
+            break;
+        case 2: { // a length field made random
+            size_t at = 4 + (random() % (script.size() / 4)) * 4;
+            if (at + 4 <= script.size())
+                for (int b = 0; b < 4; b++)
+                    script[at + b] = (BYTE)random();
+            break;
+        }
+        default:  // random records of random types and lengths
+            script.clear();
+            for (int r = random() % 6; r--;) {
+                int type = (int)(random() % 20) - 1;
+                uint32_t length = random() % 40;
+                Bytes record;
+                ScriptWriter::putU32(record, type);
+                ScriptWriter::putU32(record, random() % 8 ? length : (uint32_t)random());
+                for (uint32_t i = 0; i < length; i++)
+                    record.push_back(random() % 3 ? (BYTE)random() : 0);
+                script.insert(script.end(), record.begin(), record.end());
+            }
+            break;
+        }
+        if (round % 500 == 0) {
+            // The run state grows with every script; start afresh now and then.
+            TearDown();
+            SetUp();
+        }
+        InterpretScript(guard.Place(script), (DWORD)std::min(script.size(), GuardedBuffer::kPage));
+        ASSERT_LT(g_app.languageId, LANGUAGE_COUNT);
+    }
+}
+
+}  // namespace
