@@ -20,9 +20,7 @@ int InflateStream(const BYTE* source, DWORD sourceLength, BYTE* target, DWORD ca
                   HWND progressBar, DWORD progressTotal)
 {
     z_stream stream;
-    BYTE* clear = (BYTE*)&stream;
-    for (DWORD i = 0; i < sizeof(stream); i++)
-        clear[i] = 0;
+    ZeroMem(&stream, sizeof(stream));
     stream.next_out = target;
     stream.avail_out = capacity;
     if (inflateInit(&stream) != Z_OK)

@@ -90,9 +90,7 @@ static COLORREF ResolveColorWord(COLORREF word)
 static HFONT CreateUiFont(int points, int weight, const char* face)
 {
     LOGFONTA font;
-    BYTE* clear = (BYTE*)&font;
-    for (DWORD i = 0; i < sizeof(font); i++)
-        clear[i] = 0;
+    ZeroMem(&font, sizeof(font));
     font.lfHeight = -MulDiv(points, g_app.screenDpi, 72);
     font.lfWeight = weight;
     font.lfCharSet = DEFAULT_CHARSET;

@@ -10,8 +10,7 @@ static int CALLBACK CountFont(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM
 BOOL FontInstalled(const char* face)
 {
     LOGFONTA font;
-    for (DWORD i = 0; i < sizeof(font); i++)
-        ((BYTE*)&font)[i] = 0;
+    ZeroMem(&font, sizeof(font));
     lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
     BOOL found = FALSE;
     HDC dc = GetDC(0);

@@ -53,3 +53,10 @@ void MoveMemory(void* dst, const void* src, DWORD n)
             d[n] = s[n];
     }
 }
+
+void ZeroMem(void* p, DWORD n)
+{
+    char* d = (char*)p;
+    while (n--)
+        *d++ = 0;
+}

@@ -11,6 +11,7 @@ void* AllocMem(DWORD size);
 void FreeMem(void* p);
 void* ResizeMem(void* p, DWORD size);
 void MoveMemory(void* dst, const void* src, DWORD n);
+void ZeroMem(void* p, DWORD n);
 
 // Strings: results are new heap strings owned by the caller.
 char* DupString(const char* s, DWORD extra);
