@@ -24,6 +24,16 @@ void ScriptWriter::putString(Bytes& out, const std::string& s)
     out.push_back(0);
 }
 
+Bytes ScriptWriter::textPayload(uint16_t language, uint8_t group, uint8_t index, const std::string& text)
+{
+    Bytes payload;
+    putU16(payload, language);
+    payload.push_back(group);
+    payload.push_back(index);
+    putString(payload, text);
+    return payload;
+}
+
 void ScriptWriter::record(int32_t type, const Bytes& payload)
 {
     putU32(bytes_, static_cast<uint32_t>(type));

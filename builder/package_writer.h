@@ -37,6 +37,8 @@ public:
     static void putString(Bytes& out, const std::string& s);
     static void putU16(Bytes& out, uint16_t v);
     static void putU32(Bytes& out, uint32_t v);
+    // The payload of a text record: language, group, index, text.
+    static Bytes textPayload(uint16_t language, uint8_t group, uint8_t index, const std::string& text);
 private:
     Bytes bytes_;
 };

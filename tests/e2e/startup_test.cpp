@@ -9,16 +9,6 @@ using namespace e2e;
 using quillset::Bytes;
 using quillset::ScriptWriter;
 
-Bytes TextRecord(uint16_t language, uint8_t group, uint8_t index, const std::string& text)
-{
-    Bytes p;
-    ScriptWriter::putU16(p, language);
-    p.push_back(group);
-    p.push_back(index);
-    ScriptWriter::putString(p, text);
-    return p;
-}
-
 TEST(Startup, ScriptInTwoLanguagesReachesTheWizardSilently)
 {
     ScriptWriter s;
@@ -40,10 +30,10 @@ TEST(Startup, ScriptInTwoLanguagesReachesTheWizardSilently)
     for (uint16_t id : { 4, 9 })
         ScriptWriter::putU16(languages, id);
     s.record(6, languages);
-    s.record(5, TextRecord(4, 0x60, 0, "确实要退出安装吗？"));
-    s.record(5, TextRecord(9, 0x60, 0, "Really quit the setup?"));
-    s.record(5, TextRecord(4, 1, 1, "欢迎"));
-    s.record(5, TextRecord(9, 1, 1, "Welcome"));
+    s.record(5, ScriptWriter::textPayload(4, 0x60, 0, "确实要退出安装吗？"));
+    s.record(5, ScriptWriter::textPayload(9, 0x60, 0, "Really quit the setup?"));
+    s.record(5, ScriptWriter::textPayload(4, 1, 1, "欢迎"));
+    s.record(5, ScriptWriter::textPayload(9, 1, 1, "Welcome"));
     s.record(3, { "Licence text" });
 
     std::string folder = FreshFolder("TwoLanguages");

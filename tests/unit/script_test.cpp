@@ -54,16 +54,6 @@ protected:
     }
 };
 
-Bytes TextPayload(uint16_t language, uint8_t group, uint8_t index, const std::string& text)
-{
-    Bytes p;
-    ScriptWriter::putU16(p, language);
-    p.push_back(group);
-    p.push_back(index);
-    ScriptWriter::putString(p, text);
-    return p;
-}
-
 Bytes LanguagesPayload(uint8_t automatic, std::initializer_list<uint16_t> ids)
 {
     Bytes p{ automatic };
@@ -210,10 +200,10 @@ TEST_F(Script, TextsByLanguageNeverFallBack)
 {
     ScriptWriter s;
     s.record(6, LanguagesPayload(0, { 4, 9, 7 }));
-    s.record(5, TextPayload(4, 0x60, 2, "中文"));
-    s.record(5, TextPayload(9, 0x60, 2, "English"));
-    s.record(5, TextPayload(9, 0x70, 5, "message"));
-    s.record(5, TextPayload(9, 0x80, 1, "extra"));
+    s.record(5, ScriptWriter::textPayload(4, 0x60, 2, "中文"));
+    s.record(5, ScriptWriter::textPayload(9, 0x60, 2, "English"));
+    s.record(5, ScriptWriter::textPayload(9, 0x70, 5, "message"));
+    s.record(5, ScriptWriter::textPayload(9, 0x80, 1, "extra"));
     Run(s);
     EXPECT_EQ(g_app.languageId, 4);
     EXPECT_EQ(Str(GetText(g_app.textsWizard, 2)), "中文");
@@ -232,9 +222,9 @@ TEST_F(Script, WizardTextsStayUnexpandedPageTextsGetFolderMacros)
 {
     ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\Program Files");
     ScriptWriter s;
-    s.record(5, TextPayload(9, 0x60, 0, "%InstallPath% <ProgramFiles>"));
-    s.record(5, TextPayload(9, 3, 1, "<ProgramFiles>\\Demo %InstallPath%"));
-    s.record(5, TextPayload(9, 12, 9, "uninstaller"));
+    s.record(5, ScriptWriter::textPayload(9, 0x60, 0, "%InstallPath% <ProgramFiles>"));
+    s.record(5, ScriptWriter::textPayload(9, 3, 1, "<ProgramFiles>\\Demo %InstallPath%"));
+    s.record(5, ScriptWriter::textPayload(9, 12, 9, "uninstaller"));
     Run(s);
     EXPECT_EQ(Str(GetText(g_app.textsWizard, 0)), "%InstallPath% <ProgramFiles>");
     EXPECT_EQ(Str(GetText(g_app.pages[3].texts, 1)), "C:\\Program Files\\Demo %InstallPath%");
@@ -409,11 +399,7 @@ TEST_F(Script, ListsAndSettings)
     s.record(15, { ".dmo,Demo.File,,Demo file,,<Windows>\\x.exe \"%1\",," });
     s.record(17, { "\"<Windows>\",right,bottom,10,10" });
     s.record(16, { "XP", "9.0", "6.0", "2000" });
-    s.record(7, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00, 0x99 });
-    s.record(8, Bytes{ 0x01, 0x02, 0x03, 0x00 });
-    s.record(3, { "licence" });
-    s.record(3, { "licence 2" });
-    s.record(4, { "{\\rtf1 info}" });
+    s.record(7, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00 });
     Run(s);
     EXPECT_EQ(Str(ListGet(g_app.lists.registryValues, 0)), "2,Software\\Demo,Path,1,C:\\Windows");
     EXPECT_EQ(Str(ListGet(g_app.lists.iniEntries, 0)), "C:\\Windows\\demo.ini,Main,Key,Value,0");
@@ -465,9 +451,9 @@ TEST_F(Script, MalformedRecordsStopTheWalk)
         Bytes payload;
     };
     const Case cases[] = {
-        { "language id 98", 5, TextPayload(98, 0x60, 0, "x") },
-        { "group 13", 5, TextPayload(9, 13, 0, "x") },
-        { "group 0x61", 5, TextPayload(9, 0x61, 0, "x") },
+        { "language id 98", 5, ScriptWriter::textPayload(98, 0x60, 0, "x") },
+        { "group 13", 5, ScriptWriter::textPayload(9, 13, 0, "x") },
+        { "group 0x61", 5, ScriptWriter::textPayload(9, 0x61, 0, "x") },
         { "short page switches", 2, Bytes{ 1, 1, 1 } },
         { "even languages record", 6, Bytes{ 0, 9, 0, 4 } },
         { "language list id 200", 6, LanguagesPayload(0, { 200 }) },
@@ -540,8 +526,8 @@ Bytes SampleScript()
     s.record(9, ProductPayload(product));
     s.record(2, Bytes(12, 1));
     s.record(6, LanguagesPayload(1, { 4, 9 }));
-    s.record(5, TextPayload(4, 0x60, 1, "文本 %s"));
-    s.record(5, TextPayload(9, 5, 3, "<Desktop> text"));
+    s.record(5, ScriptWriter::textPayload(4, 0x60, 1, "文本 %s"));
+    s.record(5, ScriptWriter::textPayload(9, 5, 3, "<Desktop> text"));
     s.record(3, { "licence" });
     s.record(10, { "<Desktop>\\a.lnk,%InstallPath%\\a.exe" });
     s.record(13, { "a.exe,,,2" });
