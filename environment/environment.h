@@ -1,16 +1,52 @@
 // Environment probing: special folders, component detection, requirements, restart.
 #pragma once
 #include "../startup/app_state.h"
+#include <shlobj.h>
+#include <accctrl.h>
+
+// Windows version codes: a linear scale on which requirements are at-least tests.
+enum {
+    WINDOWS_UNKNOWN, WINDOWS_95, WINDOWS_95_OSR2, WINDOWS_NT4, WINDOWS_98, WINDOWS_98_SE, WINDOWS_ME,
+    WINDOWS_2000, WINDOWS_XP, WINDOWS_2003, WINDOWS_VISTA_OR_LATER
+};
+int GetWindowsVersionCode();
+BOOL IsWindowsNT();
+BOOL IsWindows95();
+
+int DetectInternetExplorerBuild();
+int GetInternetExplorerClass(int build);
+int DetectDirectXVersion();
+int DetectAccessVersion();
+BOOL IsUserAdministrator(BOOL* isAdministrator);
+// Fills the detection fields of the run state, in the order start-up needs.
+void RunComponentDetections();
 
 BOOL LoadAccessCheckFunctions();
 void UnloadAccessCheckFunctions();
+DWORD CheckObjectAccess(HANDLE token, const char* name, SE_OBJECT_TYPE type, DWORD desired, BOOL* allowed);
+
+// SHELL32's special-folder functions, looked up at start-up; the first two
+// are optional.
+struct ShellFolderFunctions {
+    HRESULT(WINAPI* getFolderLocation)(HWND, int, HANDLE, DWORD, LPITEMIDLIST*);
+    BOOL(WINAPI* getSpecialFolderPath)(HWND, LPSTR, int, BOOL);
+    HRESULT(WINAPI* getSpecialFolderLocation)(HWND, int, LPITEMIDLIST*);
+    BOOL(WINAPI* getPathFromIdList)(LPCITEMIDLIST, LPSTR);
+    void(WINAPI* freeIdList)(LPITEMIDLIST);
+    UINT(WINAPI* idListSize)(LPCITEMIDLIST);
+};
+extern ShellFolderFunctions g_shell;
 BOOL LoadShellFolderFunctions();
 void UnloadShellFolderFunctions();
-char* ResolveFolderMacro(int index);
-void RunComponentDetections();
+BOOL GetSpecialFolderPath(char* buffer, int folder);
+BOOL GetSpecialFolderIdList(HWND owner, int folder, LPITEMIDLIST* list);
+// The path of FolderMacro ENTRY (35 and above count as <Temp>), in the shared
+// result buffer g_app.folderPath that the next call overwrites.
+char* ResolveFolderMacro(int entry);
 
 enum { REQUIREMENTS_MET, REQUIREMENT_ADMIN, REQUIREMENT_NT, REQUIREMENT_WINDOWS,
        REQUIREMENT_IE, REQUIREMENT_DIRECTX, REQUIREMENT_ACCESS };
-// Returns one of the results above; *name receives the required release's name.
-int CheckRequirements(const char** name);
-BOOL RestartWindows();
+// One of the results above; the missing...Name field of the failed group
+// names the release required.
+int CheckRequirements();
+BOOL RestartWindows(BOOL force);

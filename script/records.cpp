@@ -256,9 +256,10 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         ReadProductRecord(p);
         break;
     case 16: {
-        char** fields[4] = { &g_app.requiredWindows, &g_app.requiredDirectX, &g_app.requiredIE, &g_app.requiredAccess };
+        // The four requirement strings lie one after the other in the run state.
+        char** fields = &g_app.requiredWindows;
         for (int i = 0; i < 4; i++)
-            Replace(fields[i], DupString(TakeString(p), 0));
+            Replace(&fields[i], DupString(TakeString(p), 0));
         g_app.requireAdministrator = TakeNumber(p, 1) != 0;
         break;
     }

@@ -3,7 +3,8 @@
 #pragma once
 #include "../support/support.h"
 
-enum { LANGUAGE_COUNT = 98, PAGE_COUNT = 13, GRADIENT_STEPS = 200, FOLDER_MACRO_COUNT = 35 };
+enum { LANGUAGE_COUNT = 98, PAGE_COUNT = 13, GRADIENT_STEPS = 200, FOLDER_MACRO_COUNT = 35,
+       FOLDER_PATH_SIZE = 32768 };
 
 typedef StringList* TextTable[LANGUAGE_COUNT];
 
@@ -97,6 +98,20 @@ struct AppState {
     char* requiredIE;
     char* requiredAccess;
     BOOL requireAdministrator;
+    // The release a failed check names; points into releaseName.
+    const char* missingWindowsName;
+    const char* missingIEName;
+    const char* missingDirectXName;
+    const char* missingAccessName;
+    char releaseName[32];
+
+    // What start-up found on the machine.
+    int ieVersionClass;
+    int directXVersion;
+    int accessVersion;
+    BOOL isAdministrator;
+    int windowsVersion;
+    char* folderPath;   // FOLDER_PATH_SIZE bytes: the result of ResolveFolderMacro
 
     // Drawing resources (start-up step 1).
     int screenDpi, stripeBottomWidth, stripeTopWidth;

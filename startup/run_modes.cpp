@@ -14,9 +14,8 @@ static BOOL Signalled(HANDLE event)
 
 static BOOL ShowRequirementNotice()
 {
-    const char* name = 0;
     int text = 0;
-    switch (CheckRequirements(&name)) {
+    switch (CheckRequirements()) {
     case REQUIREMENTS_MET:
         return TRUE;
     case REQUIREMENT_ADMIN:
@@ -29,7 +28,8 @@ static BOOL ShowRequirementNotice()
         text = 13;
         break;
     }
-    ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), name, MB_ICONEXCLAMATION);
+    // Text 13's %s: the missing...Name that the check set points at releaseName.
+    ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), g_app.releaseName, MB_ICONEXCLAMATION);
     return FALSE;
 }
 
@@ -77,7 +77,7 @@ void RunInstaller()
     }
     if (g_app.backgroundEnabled)
         DestroyWindow(g_app.wizardParent);
-    if (restart && !RestartWindows())
+    if (restart && !RestartWindows(FALSE))
         ShowMessage1(owner, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | modal);
 }
 
@@ -97,7 +97,7 @@ void RunUninstallerMode()
                         "一些文件正被其它软件使用，它们只能在您重新启动计算机后才能被删除。  \n\n"
                         "立即重启您的计算机吗？ ",
                         caption, MB_ICONQUESTION | MB_YESNO) == IDYES
-            && !RestartWindows())
+            && !RestartWindows(FALSE))
             ShowMessage1(0, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | MB_SYSTEMMODAL);
     } else if (!ListCount(g_app.lists.leftovers)) {
         ShowMessage1(0, caption, "软件 %s 已经完全从您的电脑中删除了！                ",

@@ -11,19 +11,6 @@ static BOOL Fail(const char* format, const char* argument)
     return FALSE;
 }
 
-static HMODULE LoadSystemLibrary(const char* name)
-{
-    // Only the system folder: a DLL of the same name beside a downloaded
-    // installer must never be loaded instead.
-    char path[MAX_PATH + 32];
-    UINT n = GetSystemDirectoryA(path, MAX_PATH);
-    if (!n || n >= MAX_PATH)
-        return 0;
-    lstrcatA(path, "\\");
-    lstrcatA(path, name);
-    return LoadLibraryA(path);
-}
-
 static BOOL GlobalInitialisation()
 {
     InitCommonControls();
@@ -63,11 +50,8 @@ static BOOL GlobalInitialisation()
             pageLists[i] = ListCreate(5);
     }
 
-    for (int i = 0; i < FOLDER_MACRO_COUNT; i++) {
-        char* path = ResolveFolderMacro(i);
-        ListAppend(g_app.lists.folderMacroPaths, path);
-        FreeMem(path);
-    }
+    for (int i = 0; i < FOLDER_MACRO_COUNT; i++)
+        ListAppend(g_app.lists.folderMacroPaths, ResolveFolderMacro(i));
     g_app.lastPageIndex = -1;
     g_app.currentPage = -1;
     g_app.previousPage = -1;

@@ -8,6 +8,11 @@ void StripTrailingSlash(char* s)
         s[n - 1] = 0;
 }
 
+BOOL PathExists(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 char* ParentPath(const char* s)
 {
     char* result = DupString(s, 0);

@@ -33,6 +33,8 @@ char* ParentPath(const char* s);
 char* FileTitle(const char* s);
 char* CombinePath(const char* base, const char* relative);
 
+BOOL PathExists(const char* path);
+
 // Numbers.
 int ParseNumber(const char* text);
 // a * b / c rounded down, with a 64-bit intermediate product; needs a * b / c < 2^32.
@@ -76,6 +78,20 @@ BYTE* ReadRegistryValue(HKEY root, const char* path, const char* valueName, DWOR
 LONG WriteRegistryValue(HKEY root, const char* path, const char* valueName, DWORD type, const void* data, DWORD size);
 LONG DeleteRegistryValue(HKEY root, const char* path, const char* valueName, BOOL deleteEmptyKey);
 LONG DeleteRegistryKey(HKEY root, const char* path, BOOL force);
+
+// File versions: (major << 16 | minor, build << 16 | revision); (0, 0) when none.
+struct FileVersion {
+    DWORD ms, ls;
+};
+BOOL ReadVersionResource(const char* path, FileVersion* version, BOOL checkType);
+BOOL GetFileVersion(const char* path, FileVersion* version, BOOL checkType);
+// TEXT holds at least 24 bytes: "major.minor.build.revision", or empty.
+BOOL FormatFileVersion(const char* path, char* text, BOOL checkType);
+
+// Libraries by name from the system folder only; SystemFunction loads
+// *LIBRARY on first use and looks NAME up in it.
+HMODULE LoadSystemLibrary(const char* name);
+FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* name);
 
 // Message boxes and the system's error text.
 int ShowMessage3(HWND owner, const char* caption, const char* format,
