@@ -57,8 +57,12 @@ DWORD CheckObjectAccess(HANDLE token, const char* name, SE_OBJECT_TYPE type, DWO
     static const GENERIC_MAPPING kKeyMapping = { KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS };
     GENERIC_MAPPING mapping = type == SE_REGISTRY_KEY ? kKeyMapping : kFileMapping;
     s_security.mapGenericMask(&desired, &mapping);
-    DWORD granted, length = 0;
-    if (s_security.accessCheck(descriptor, token, desired, &mapping, 0, &length, &granted, allowed)) {
+    // Windows answers an empty privilege set with ERROR_INSUFFICIENT_BUFFER
+    // and the length it needs; Wine faults on it (ERROR_NOACCESS), so the
+    // first call offers room for one set.
+    PRIVILEGE_SET first;
+    DWORD granted, length = sizeof(first);
+    if (s_security.accessCheck(descriptor, token, desired, &mapping, &first, &length, &granted, allowed)) {
         result = 0;
     } else if ((result = GetLastError()) == ERROR_INSUFFICIENT_BUFFER) {
         PRIVILEGE_SET* privileges = (PRIVILEGE_SET*)AllocMem(length);

@@ -95,7 +95,9 @@ static void SetResult(char* path)
 }
 
 // The result joined with SUBFOLDER becomes the result; the folder is created
-// and, with ROOT, the path is stored as that Shell Folders value.
+// (with any missing level above it: a composed base such as
+// "<Windows>\Profiles\All Users" need not exist) and, with ROOT, the path is
+// stored as that Shell Folders value.
 static void ComposeFolder(const char* subfolder, HKEY root, const char* value)
 {
     // Without a base there is nothing to compose: a bare subfolder name would
@@ -103,7 +105,7 @@ static void ComposeFolder(const char* subfolder, HKEY root, const char* value)
     if (!*g_app.folderPath)
         return;
     SetResult(CombinePath(g_app.folderPath, subfolder));
-    CreateDirectoryA(g_app.folderPath, 0);
+    CreateFolderChain(g_app.folderPath);
     if (root)
         WriteRegistryValue(root, kShellFoldersKey, value, REG_SZ, g_app.folderPath, lstrlenA(g_app.folderPath) + 1);
 }

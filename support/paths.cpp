@@ -13,6 +13,20 @@ BOOL PathExists(const char* path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+void CreateFolderChain(char* path)
+{
+    // Each level in turn, the string cut after it; existing levels fail
+    // harmlessly. A drive ("C:") or share root is never created.
+    for (char* p = path; *p; p++) {
+        if (*p != '\\' || p == path || p[-1] == ':' || p[-1] == '\\')
+            continue;
+        *p = 0;
+        CreateDirectoryA(path, 0);
+        *p = '\\';
+    }
+    CreateDirectoryA(path, 0);
+}
+
 char* ParentPath(const char* s)
 {
     char* result = DupString(s, 0);

@@ -10,7 +10,7 @@ HKEY RootKeyFromName(const char* name)
     DWORD n = 0;
     for (const char* root = kRootNames; *root; root += lstrlenA(root) + 1, n++)
         if (SameText(root, name))
-            return (HKEY)(ULONG_PTR)(0x80000000u + n);
+            return (HKEY)(LONG_PTR)(LONG)(0x80000000u + n);   // sign-extended, as the SDK defines them
     return 0;
 }
 

@@ -34,6 +34,8 @@ char* FileTitle(const char* s);
 char* CombinePath(const char* base, const char* relative);
 
 BOOL PathExists(const char* path);
+// Creates PATH and every missing folder above it; failures are left to the caller to notice.
+void CreateFolderChain(char* path);
 
 // Numbers.
 int ParseNumber(const char* text);

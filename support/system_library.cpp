@@ -12,7 +12,9 @@ HMODULE LoadSystemLibrary(const char* name)
     // Names are short constants of the runtime: MAX_PATH + 32 holds them.
     path[n] = '\\';
     lstrcpynA(path + n + 1, name, 31);
-    return LoadLibraryA(path);
+    // The altered search path makes the library's own dependencies come from
+    // its folder too, not from the installer's.
+    return LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* name)

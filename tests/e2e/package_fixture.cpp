@@ -24,6 +24,23 @@ quillset::Bytes MinimalScript()
     return script.finish();
 }
 
+quillset::Bytes ProductPayload(const std::string& name, const std::string& fullName)
+{
+    using quillset::ScriptWriter;
+    quillset::Bytes product;
+    for (const std::string& field : { name, fullName, std::string() })
+        ScriptWriter::putString(product, field);
+    for (uint32_t color : { 0x01000000u, 0x02000000u })
+        ScriptWriter::putU32(product, color);
+    ScriptWriter::putString(product, "Tahoma,0x000080");
+    ScriptWriter::putU32(product, 0x00FFFFFF);
+    product.push_back(0);
+    for (const char* field : { "HKLM,Software\\Demo,Path", "", "" })
+        ScriptWriter::putString(product, field);
+    product.push_back(0x20);
+    return product;
+}
+
 std::string WriteInstaller(const std::string& folder, const std::string& name, const quillset::Bytes& script,
                            const std::vector<quillset::FileGroup>& groups, quillset::Bytes* bytes)
 {

@@ -13,6 +13,10 @@ quillset::Bytes RuntimeImage();
 // A script that gives a product name and lets the wizard start.
 quillset::Bytes MinimalScript();
 
+// A product record (9): names, body and band colours, fonts, the previous
+// install path lookup and the create-uninstaller option.
+quillset::Bytes ProductPayload(const std::string& name, const std::string& fullName);
+
 // Writes runtime + groups + script to FOLDER\NAME and returns the path;
 // empty on failure.
 std::string WriteInstaller(const std::string& folder, const std::string& name, const quillset::Bytes& script,

@@ -13,18 +13,7 @@ TEST(Startup, ScriptInTwoLanguagesReachesTheWizardSilently)
 {
     ScriptWriter s;
     s.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
-    Bytes product;
-    for (const char* field : { "Demo", "Demo 1.0", "", })
-        ScriptWriter::putString(product, field);
-    for (uint32_t color : { 0x01000000u, 0x02000000u })
-        ScriptWriter::putU32(product, color);
-    ScriptWriter::putString(product, "Tahoma,0x000080");
-    ScriptWriter::putU32(product, 0x00FFFFFF);
-    product.push_back(0);
-    for (const char* field : { "HKLM,Software\\Demo,Path", "", "" })
-        ScriptWriter::putString(product, field);
-    product.push_back(0x20);
-    s.record(9, product);
+    s.record(9, ProductPayload("Demo", "Demo 1.0"));
     s.record(2, Bytes{ 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 });
     Bytes languages{ 0 };
     for (uint16_t id : { 4, 9 })

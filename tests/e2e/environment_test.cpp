@@ -1,0 +1,130 @@
+// The runtime against the machine it runs on: a package that needs a newer
+// Windows is refused with its own text and changes nothing, and libraries
+// planted beside the installer are never loaded in place of the system's.
+#include <gtest/gtest.h>
+#include "fixture_path.h"
+#include "package_fixture.h"
+
+namespace {
+
+using namespace e2e;
+using quillset::Bytes;
+using quillset::ScriptWriter;
+
+// Wine's settings for one program name, removed again at the end of scope.
+struct ProgramSettings {
+    std::string key;
+    explicit ProgramSettings(const std::string& program) : key("Software\\Wine\\AppDefaults\\" + program)
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+    }
+    ~ProgramSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+    void Set(const std::string& subkey, const char* name, const char* value) const
+    {
+        std::string path = subkey.empty() ? key : key + "\\" + subkey;
+        RegSetKeyValueA(HKEY_CURRENT_USER, path.c_str(), name, REG_SZ, value, lstrlenA(value) + 1);
+    }
+};
+
+FILETIME LastWrite(HKEY root, const char* path)
+{
+    FILETIME time{};
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) == 0) {
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &time);
+        RegCloseKey(key);
+    }
+    return time;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+int FilesIn(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    int files = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            files += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return files;
+}
+
+TEST(Requirements, TooOldWindowsIsRefusedWithTheReleaseName)
+{
+    ScriptWriter s;
+    s.record(1, { "%InstallPath%", "<ProgramFiles>\\QuillsetNeeds2003" });
+    s.record(9, ProductPayload("Demo", "Demo 1.0"));
+    s.record(5, ScriptWriter::textPayload(9, 0x60, 13, "Demo needs %s or later."));
+    Bytes requirements;
+    for (const char* field : { "2003", "", "", "" })
+        ScriptWriter::putString(requirements, field);
+    requirements.push_back(0);
+    s.record(16, requirements);
+    std::string folder = FreshFolder("Needs2003");
+    std::string path = WriteInstaller(folder, "needs2003.exe", s.finish());
+    ASSERT_FALSE(path.empty());
+    ProgramSettings wine("needs2003.exe");
+    wine.Set("", "Version", "winxp");
+
+    const char* shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    FILETIME userBefore = LastWrite(HKEY_CURRENT_USER, shellFolders);
+    FILETIME machineBefore = LastWrite(HKEY_LOCAL_MACHINE, shellFolders);
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, path));
+    HWND box = WaitForWindow(runtime, IsMessageBox);
+    ASSERT_NE(box, nullptr);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_EQ(view.text, "Demo needs Microsoft Windows 2003 Server or later.");
+    EXPECT_EQ(view.caption, "Demo 1.0 设置 ");
+    EXPECT_EQ(view.icon, IconKind::Warning);
+    for (HWND window : VisibleWindows(runtime))
+        EXPECT_FALSE(IsWizardFrame(window));
+    Click(box, IDOK);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
+
+    char programFiles[MAX_PATH];
+    ExpandEnvironmentStringsA("%ProgramFiles%\\QuillsetNeeds2003", programFiles, MAX_PATH);
+    EXPECT_EQ(GetFileAttributesA(programFiles), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(SameTime(LastWrite(HKEY_CURRENT_USER, shellFolders), userBefore));
+    EXPECT_TRUE(SameTime(LastWrite(HKEY_LOCAL_MACHINE, shellFolders), machineBefore));
+    EXPECT_EQ(FilesIn(folder), 1) << "nothing beside the installer";
+}
+
+// Under Wine a DLL beside the program wins over Wine's own only when it is
+// named native first, which is how Windows searches the program's folder.
+TEST(PlantedLibraries, NeverLoadedFromTheInstallersFolder)
+{
+    // Not version.dll: Wine's own gdi32 imports it at process start, before
+    // any code of the runtime runs, so a planted one would stop any program.
+    // The runtime looks it up by its system path like the others.
+    const char* planted[] = { "RichEd32.Dll", "DDRAW.DLL", "DINPUT.DLL", "D3D8.DLL", "D3D9.DLL" };
+    std::string folder = FreshFolder("Planted");
+    for (const char* name : planted)
+        ASSERT_TRUE(CopyFileA(FixturePath("marker.dll").c_str(), (folder + "\\" + name).c_str(), FALSE)) << name;
+    std::string path = WriteInstaller(folder, "planted.exe", MinimalScript());
+    ASSERT_FALSE(path.empty());
+    ProgramSettings wine("planted.exe");
+    for (const char* library : { "riched32", "ddraw", "dinput", "d3d8", "d3d9" })
+        wine.Set("DllOverrides", library, "native,builtin");
+
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, path));
+    HWND frame = WaitForWindow(runtime, IsWizardFrame);
+    EXPECT_NE(frame, nullptr);
+    if (frame)
+        Click(frame, IDCANCEL);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
+    for (const char* name : planted)
+        EXPECT_EQ(GetFileAttributesA((folder + "\\" + name + ".loaded").c_str()), INVALID_FILE_ATTRIBUTES)
+            << name << " was loaded from the installer's folder";
+}
+
+}  // namespace
