@@ -24,7 +24,7 @@ test: build
 	sh tests/wine/session $(BUILD) sh -c 'cd $(WIN) && ctest --output-on-failure && cd $(WIN64) && ctest --output-on-failure'
 
 demo: build
-	sh tests/wine/session $(BUILD) sh examples/run-demo $(WIN) $(BUILD)/demo
+	sh tests/wine/session $(BUILD) sh examples/run-demo $(WIN) $(HOST) $(BUILD)/demo
 
 clean:
 	rm -rf $(BUILD)
