@@ -1,0 +1,370 @@
+// Packages that quillset-build writes, read back by the runtime's own package
+// loader, inflater and script interpreter: every record and field of a
+// project that uses them all arrives where the runtime looks for it.
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include "fixture_path.h"
+#include "package/package.h"
+#include "project.h"
+#include "script/script.h"
+#include "startup/startup.h"
+
+AppState g_app;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Str(const char* s)
+{
+    return s ? s : "(null)";
+}
+
+std::vector<std::string> Items(const StringList* list)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < ListCount(list); i++)
+        items.push_back(Str(ListGet(list, i)));
+    return items;
+}
+
+// UTF-8, as project files are, whatever the test's own execution character set.
+const char kProject[] = u8R"([build]
+codepage=936
+
+[product]
+name=Round
+full_name=Round Trip 2.0
+install_path=<ProgramFiles>\Round
+uninstaller=remove.exe
+shortcuts_group=Round Group
+previous_path_root=HKCU
+previous_path_key=Software\QuillsetTests\NoSuchProduct
+previous_path_value=Path
+launch=%InstallPath%\round.exe
+launch2=<Windows>\notepad.exe
+licence=licence.txt
+information=information.rtf
+layout=small
+
+[options]
+offer_group_shortcuts=yes
+offer_desktop_shortcuts=no
+offer_quick_launch_shortcuts=yes
+restart=yes
+create_uninstaller=yes
+header_welcome=yes
+background_title_bar=yes
+
+[variables]
+%DataDir%=<Windows>\RoundData
+
+[pages]
+enabled=language,welcome,licence,information,destination,shortcuts,ready,installing,finish
+
+[languages]
+offered=english,chinese
+auto_select=no
+
+[appearance]
+body_font=Tahoma
+body_text_color=0x112233
+title_font=Courier New
+title_text_color=#445566
+body_color=window
+band_color=0x102030
+header_color=btnface
+decoration_color=0xA0B0C0
+gradient_top=0x0000FF
+gradient_bottom=0x00FF00
+
+[requirements]
+windows=xp
+directx=8.1
+ie=5.5SP2
+access=2000SR1
+administrator=yes
+
+[files]
+source=src\*.txt
+recursive=yes
+overwrite=newer_or_same
+compare=both
+shared=yes
+
+[files]
+source=src\versioned.exe
+destination=%InstallPath%\bin
+compress=no
+
+[shortcut]
+path=%ShortcutsGroup%\Round.lnk
+target=%InstallPath%\round.exe
+arguments=-x
+icon_index=2
+show=3
+shared=yes
+
+[shortcut]
+path=<QuickLaunch>\Round.lnk
+target=%InstallPath%\round.exe
+
+[registry]
+root=HKCU
+key=Software\Round
+name=Path
+type=expand_sz
+data=<Windows>\round
+
+[ini]
+file=%InstallPath%\round.ini
+section=Main
+key=Level
+value=3
+append=yes
+
+[program]
+path=%InstallPath%\setup-helper.exe
+arguments=/quiet
+moment=before
+wait=no
+
+[program]
+path=open
+arguments=%InstallPath%\readme.txt
+moment=finish
+once=no
+window=2
+
+[program]
+path=%InstallPath%\cleanup.exe
+moment=uninstall
+
+[dll]
+path=%InstallPath%\bin\round.dll
+function=DllRegisterServer
+moment=installing
+
+[association]
+extension=.round
+prog_id=Round.File
+content_type=text/plain
+description=Round file
+open_command=notepad.exe "%1"
+icon=%InstallPath%\round.exe
+icon_index=1
+
+[caption]
+text=Round, the product
+horizontal=right
+vertical=bottom
+x=10
+y=20
+size=24
+weight=7
+italic=yes
+color=0xFFFFFF
+shadow=2
+shadow_color=0x000000
+
+[texts.english]
+wizard.13=Round needs %s.
+page.welcome.1=Hello from {name}
+
+[texts.chinese]
+page.welcome.1=你好
+)";
+
+class BuilderRoundTrip : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZeroMemory(&g_app, sizeof(g_app));
+        ASSERT_TRUE(StartupStep(0));
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder_ = fs::path(temp) / "QuillsetBuilderRoundTrip";
+        fs::remove_all(folder_);
+        fs::create_directories(folder_ / "src" / "deep" / "deeper");
+        Write("src/one.txt", "first file");
+        Write("src/deep/two.txt", std::string(3000, 'x'));
+        Write("src/deep/deeper/three.txt", "third");
+        Write("src/skipped.bin", "not a text");
+        fs::copy_file(FixturePath("versioned.exe"), folder_ / "src" / "versioned.exe");
+        Write("licence.txt", "The licence.");
+        Write("information.rtf", "{\\rtf1 Information}");
+        Write("p.qset", kProject);
+    }
+    void TearDown() override
+    {
+        Cleanup();
+        CreatePrivateHeap();
+        fs::remove_all(folder_);
+    }
+    void Write(const std::string& name, const std::string& content)
+    {
+        std::ofstream(folder_ / name, std::ios::binary) << content;
+    }
+    // Builds the project and loads the package as the runtime loads its own file.
+    void BuildAndLoad()
+    {
+        quillset::Project project = quillset::LoadProject((folder_ / "p.qset").string(), QUILLSET_SOURCE_TEXTS);
+        quillset::Bytes runtime(4096, 0);
+        runtime[0] = 'M';
+        runtime[1] = 'Z';
+        quillset::BuildStats stats;
+        package_ = (folder_ / "setup.exe").string();
+        quillset::WritePackageFile(runtime, project, package_, &stats);
+        EXPECT_EQ(stats.filesIn, 4u);
+        g_app.moduleFile = CreateFileA(package_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(g_app.moduleFile, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(LoadPackage(), PACKAGE_LOADED) << "the checksum verifies";
+        InterpretScript(g_app.script, g_app.scriptSize);
+    }
+    fs::path folder_;
+    std::string package_;
+};
+
+TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
+{
+    BuildAndLoad();
+    EXPECT_EQ(Str(g_app.productName), "Round");
+    EXPECT_EQ(Str(g_app.productFullName), "Round Trip 2.0");
+    EXPECT_EQ(Str(g_app.captionText), "Round Trip 2.0 设置 ");
+    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_app.lists.folderMacroPaths, 16)) + "\\Round");
+    EXPECT_EQ(Str(GetVariable("%UninstallerFileName%")), "remove.exe");
+    EXPECT_EQ(Str(GetVariable("%ShortcutsGroup%")), "Round Group");
+    EXPECT_EQ(Str(GetVariable("%DataDir%")), std::string(ListGet(g_app.lists.folderMacroPaths, 25)) + "\\RoundData");
+    EXPECT_STREQ(g_app.bodyFontFace, "Tahoma");
+    EXPECT_EQ(g_app.bodyTextColor, 0x332211u) << "0xRRGGBB becomes a COLORREF";
+    EXPECT_EQ(g_app.titleTextColor, 0x665544u);
+    EXPECT_EQ(g_app.bodyColor, 0x02000000u);
+    EXPECT_EQ(g_app.bandColor, 0x302010u);
+    EXPECT_EQ(g_app.headerColor, 0x01000000u);
+    EXPECT_EQ(g_app.decorationColor, 0xC0B0A0u);
+    EXPECT_TRUE(g_app.backgroundEnabled);
+    EXPECT_EQ(g_app.gradientColors[0], 0xFF0000u);
+    EXPECT_EQ(g_app.gradientColors[1], 0x00FF00u);
+    EXPECT_EQ(g_app.optionsA, OPTION_A_HEADER_WELCOME | OPTION_A_BACKGROUND_CAPTION);
+    EXPECT_EQ(g_app.optionsB, OPTION_B_SMALL_LAYOUT | OPTION_B_OFFER_GROUP | OPTION_B_OFFER_QUICK_LAUNCH |
+                                  OPTION_B_RESTART | OPTION_B_CREATE_UNINSTALLER);
+    EXPECT_EQ(g_app.layoutOffset, 20);
+    EXPECT_TRUE(g_app.createUninstaller);
+    EXPECT_TRUE(g_app.restartRequired && g_app.restartNow);
+    EXPECT_EQ(Str(g_app.launchPrograms[1]), std::string(ListGet(g_app.lists.folderMacroPaths, 25)) + "\\notepad.exe");
+    EXPECT_EQ(Str(g_app.launchPrograms[0]), "%InstallPath%\\round.exe");
+    for (int slot : { 0, 1, 2, 3, 6, 8, 9, 10, 11 }) {
+        EXPECT_TRUE(g_app.pages[slot].enabled) << slot;
+        EXPECT_EQ(g_app.pages[slot].dialogId, 129 + slot + 20) << slot;
+    }
+    for (int slot : { 4, 5, 7, 12 })
+        EXPECT_FALSE(g_app.pages[slot].enabled) << slot;
+    EXPECT_EQ(Items(g_app.languageList), (std::vector<std::string>{ "9", "4" }));
+    EXPECT_EQ(g_app.languageId, 9) << "no automatic choice: the first listed";
+    EXPECT_EQ(Str(GetText(g_app.textsWizard, 13)), "Round needs %s.");
+    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "Hello from Round");
+    EXPECT_EQ(Str(GetText(g_app.textsExtra, 1)), "&Next >");
+    EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 0)), "Round Trip 2.0 Setup");
+    g_app.languageId = 4;
+    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "你好");
+    EXPECT_EQ(Str(GetText(g_app.textsExtra, 2)), "取消");
+    EXPECT_EQ(Str(g_app.licenceText), "The licence.");
+    EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 Information}");
+    EXPECT_EQ(Str(g_app.requiredWindows), "XP");
+    EXPECT_EQ(Str(g_app.requiredDirectX), "8.1");
+    EXPECT_EQ(Str(g_app.requiredIE), "5.5SP2");
+    EXPECT_EQ(Str(g_app.requiredAccess), "2000SR1");
+    EXPECT_TRUE(g_app.requireAdministrator);
+
+    EXPECT_EQ(Items(g_app.lists.shortcuts),
+              (std::vector<std::string>{ "%ShortcutsGroup%\\Round.lnk,%InstallPath%\\round.exe,-x,,,2,3,,1",
+                                         "<QuickLaunch>\\Round.lnk,%InstallPath%\\round.exe,,,,,,,0" }));
+    EXPECT_TRUE(g_app.groupShortcutsPresent && g_app.quickLaunchShortcutsPresent);
+    EXPECT_FALSE(g_app.desktopShortcutsPresent);
+    std::string windows = ListGet(g_app.lists.folderMacroPaths, 25);
+    EXPECT_EQ(Items(g_app.lists.registryValues),
+              (std::vector<std::string>{ "1,Software\\Round,Path,2," + windows + "\\round" }));
+    EXPECT_EQ(Items(g_app.lists.iniEntries), (std::vector<std::string>{ "%InstallPath%\\round.ini,Main,Level,3,1" }));
+    EXPECT_EQ(Items(g_app.lists.beforePrograms), (std::vector<std::string>{ "%InstallPath%\\setup-helper.exe,/quiet,,0,1,0" }));
+    EXPECT_EQ(Items(g_app.pages[11].runList), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
+    EXPECT_EQ(Items(g_app.lists.uninstallPrograms), (std::vector<std::string>{ "%InstallPath%\\cleanup.exe,,,1,1,0" }));
+    EXPECT_EQ(Items(g_app.pages[10].runList2),
+              (std::vector<std::string>{ "%InstallPath%\\bin\\round.dll,DllRegisterServer,,,1" }));
+    EXPECT_EQ(Items(g_app.lists.associations),
+              (std::vector<std::string>{ ".round,Round.File,text/plain,Round file,,notepad.exe \"%1\","
+                                         "%InstallPath%\\round.exe,1" }));
+    EXPECT_EQ(Items(g_app.lists.backgroundCaptions),
+              (std::vector<std::string>{ "\"Round, the product\",right,bottom,10,20,,24,,7,1,0,0xFFFFFF,2,0x000000" }));
+}
+
+// The file groups, walked as the install worker walks them: names, depths,
+// rules, versions and contents inflated by the runtime's InflateStream.
+TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
+{
+    BuildAndLoad();
+    std::ifstream in(package_, std::ios::binary);
+    quillset::Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24; };
+    const size_t p = 4096;
+    EXPECT_EQ(g_app.package.dataOffset, 12u);
+    EXPECT_EQ(g_app.package.unpackedTotal, 10u + 3000 + 5 + fs::file_size(folder_ / "src" / "versioned.exe"));
+    struct Seen {
+        std::string destination, name, content;
+        uint32_t depth, rule, mode, shared, flags, ms, ls;
+    };
+    std::vector<Seen> seen;
+    for (size_t group = p + g_app.package.dataOffset; group < p + g_app.package.scriptOffset;) {
+        size_t next = p + u32(group);
+        std::string destination = reinterpret_cast<const char*>(&b[group + 20]);
+        for (size_t e = group + 21 + destination.size(); e < next;) {
+            Seen s{ destination, reinterpret_cast<const char*>(&b[e]), "", 0, u32(group + 4), u32(group + 8),
+                    u32(group + 12), 0, 0, 0 };
+            e += s.name.size() + 1;
+            s.depth = u32(e);
+            s.flags = b[e + 4];
+            e += 5;
+            if (s.flags & 1) {
+                uint32_t size = u32(e + 32), stored = u32(e + 44);
+                s.ms = u32(e + 36);
+                s.ls = u32(e + 40);
+                std::vector<BYTE> out(size + 1);
+                if (s.flags & 2)
+                    EXPECT_EQ(InflateStream(&b[e + 48], stored, out.data(), size, nullptr, 0), (int)size) << s.name;
+                else
+                    memcpy(out.data(), &b[e + 48], stored);
+                s.content.assign(reinterpret_cast<char*>(out.data()), size);
+                e += 48 + stored;
+            }
+            seen.push_back(s);
+        }
+        group = next;
+    }
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(seen[0].name, "one.txt");
+    EXPECT_EQ(seen[0].content, "first file");
+    EXPECT_EQ(seen[0].depth, 0u);
+    EXPECT_EQ(seen[0].rule, 2u);
+    EXPECT_EQ(seen[0].mode, 2u);
+    EXPECT_EQ(seen[0].shared, 1u);
+    EXPECT_EQ(seen[1].name, "deep");
+    EXPECT_EQ(seen[1].flags, 0u) << "a directory";
+    EXPECT_EQ(seen[2].name, "two.txt");
+    EXPECT_EQ(seen[2].depth, 1u);
+    EXPECT_EQ(seen[2].flags, 3u) << "compressed";
+    EXPECT_EQ(seen[2].content, std::string(3000, 'x'));
+    EXPECT_EQ(seen[3].name, "deeper");
+    EXPECT_EQ(seen[3].depth, 1u);
+    EXPECT_EQ(seen[4].name, "three.txt");
+    EXPECT_EQ(seen[4].depth, 2u);
+    EXPECT_EQ(seen[5].destination, "%InstallPath%\\bin");
+    EXPECT_EQ(seen[5].name, "versioned.exe");
+    EXPECT_EQ(seen[5].flags, 1u) << "compress=no stores it";
+    EXPECT_EQ(seen[5].ms, 8u << 16);
+    EXPECT_EQ(seen[5].ls, 4506u);
+    std::ifstream exe(folder_ / "src" / "versioned.exe", std::ios::binary);
+    EXPECT_EQ(seen[5].content, std::string((std::istreambuf_iterator<char>(exe)), std::istreambuf_iterator<char>()));
+}
+
+}  // namespace
