@@ -140,6 +140,22 @@ TEST_F(Builder, SameProjectGivesTheSameBytes)
     EXPECT_EQ(first, second);
 }
 
+TEST_F(Builder, TwoBuildsOfTheDemoAreIdentical)
+{
+    std::vector<Bytes> builds;
+    for (const char* name : { "demo1.exe", "demo2.exe" }) {
+        quillset::Project project = LoadProject(QUILLSET_DEMO, QUILLSET_SOURCE_TEXTS);
+        BuildStats stats;
+        std::string output = (folder_ / name).string();
+        WritePackageFile(Runtime(), project, output, &stats);
+        EXPECT_EQ(stats.filesIn, 5u);
+        std::ifstream in(output, std::ios::binary);
+        builds.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(builds[0].size(), 4096u);
+    EXPECT_EQ(builds[0], builds[1]);
+}
+
 TEST_F(Builder, FramingStreamsAndChecksum)
 {
     Bytes package = Build("[files]\nsource=files\\a.txt\n");
