@@ -11,10 +11,11 @@ setup:
 	sh .ci/setup $(WIN)/zlib-src
 
 build: setup
-	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel \
+	    -DQUILLSET_HOST_BUILDER=$(HOST)/builder/quillset-build >/dev/null
 	cmake --build $(WIN) -j $(JOBS)
 	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel \
-	    -DZLIB_SOURCE_DIR=$(WIN)/zlib-src >/dev/null
+	    -DZLIB_SOURCE_DIR=$(WIN)/zlib-src -DQUILLSET_HOST_BUILDER=$(HOST)/builder/quillset-build >/dev/null
 	cmake --build $(WIN64) -j $(JOBS)
 	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(HOST) -j $(JOBS)
