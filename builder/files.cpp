@@ -28,7 +28,7 @@ namespace quillset {
 std::string ToCodePage(const std::string& utf8, unsigned codePage, const std::string& file, int line)
 {
     bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii || codePage == 65001)
+    if (ascii)
         return utf8;
     std::string out;
 #ifdef _WIN32

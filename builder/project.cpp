@@ -414,7 +414,7 @@ Project Compiler::Run()
     if (const IniKey* k = Find(build, "output"))
         project.output = Resolve(project.folder, k->value);
     codePage_ = static_cast<unsigned>(Number(build, "codepage", 936));
-    if (codePage_ != 936 && codePage_ != 1252 && codePage_ != 65001)
+    if (codePage_ != 936 && codePage_ != 1252)
         Fail(Find(build, "codepage")->line, "\"codepage\" takes 936 or 1252");
 
     const IniSection& product = sectionOf("product");
