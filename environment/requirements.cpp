@@ -2,27 +2,18 @@
 // checked in a fixed order, which decides the one message a user sees.
 #include "environment.h"
 
-// A requirement table: the common start of its release names, then per row
-// the keyword and the rest of the name; thresholds are in a separate array.
-// Keywords are compared with the whole field, ignoring case.
-static const char kWindowsRows[] = "Microsoft Windows \0"
-                                   "95OSR2\00095 OSR2\0NT4\0NT4\00098\00098\00098SE\00098 SE\0ME\0ME\0"
-                                   "2000\0002000\0XP\0XP\0002003\0002003 Server\0";
+// A requirement table: the common start of its release names, then the
+// keywords; thresholds are in a separate array. Keywords are compared with the
+// whole field, ignoring case.
+static const char kWindowsRows[] = "Microsoft Windows \0" "95OSR2\0NT4\00098\00098SE\0ME\0002000\0XP\0002003\0";
 static const BYTE kWindowsCodes[] = { 2, 3, 4, 5, 6, 7, 8, 9 };
 static const char kIERows[] = "Internet Explorer \0"
-                              "3.0\0003.0\0003.01\0003.01\0003.02\0003.02\0004.0\0004.0\0004.01\0004.01\0"
-                              "4.01SP1\0004.01 SP1\0004.01SP2\0004.01 SP2\0005.0\0005.0\0005.01\0005.01\0"
-                              "5.01SP1\0005.01 SP1\0005.01SP2\0005.01 SP2\0005.01SP3\0005.01 SP3\0"
-                              "5.5\0005.5\0005.5SP1\0005.5 SP1\0005.5SP2\0005.5 SP2\0006.0\0006.0\0"
-                              "6.0SP1\0006.0 SP1\0";
+                              "3.0\0003.01\0003.02\0004.0\0004.01\0004.01SP1\0004.01SP2\0005.0\0005.01\0005.01SP1\0"
+                              "5.01SP2\0005.01SP3\0005.5\0005.5SP1\0005.5SP2\0006.0\0006.0SP1\0";
 static const BYTE kIEClasses[] = { 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19 };
-static const char kDirectXRows[] = "DirectX \0"
-                                   "1.0\0001.0\0002.0\0002.0\0003.0\0003.0\0005.0\0005.0\0006.0\0006.0\0"
-                                   "6.1\0006.1\0007.0\0007.0\0008.0\0008.0\0008.1\0008.1\0009.0\0009.0\0";
+static const char kDirectXRows[] = "DirectX \0" "1.0\0002.0\0003.0\0005.0\0006.0\0006.1\0007.0\0008.0\0008.1\0009.0\0";
 static const WORD kDirectXCodes[] = { 0x100, 0x200, 0x300, 0x500, 0x600, 0x601, 0x700, 0x800, 0x801, 0x900 };
-static const char kAccessRows[] = "Microsoft Access \0"
-                                  "97\00097\00097SR1\00097 SR1\00097SR2\00097 SR2\0002000\0002000\0"
-                                  "2000SR1\0002000 SR1\0002000SR2\0002000 SR2\0XP\0XP\0";
+static const char kAccessRows[] = "Microsoft Access \0" "97\00097SR1\00097SR2\0002000\0002000SR1\0002000SR2\0XP\0";
 static const BYTE kAccessCodes[] = { 1, 2, 3, 4, 5, 6, 7 };
 
 static const char* Next(const char* text)
@@ -30,18 +21,34 @@ static const char* Next(const char* text)
     return text + lstrlenA(text) + 1;
 }
 
+// The release name of a row: the table's common start, then the keyword with
+// a blank before its update part ("4.01SP1" is "4.01 SP1", "95OSR2" is
+// "95 OSR2"); "2003" is the server release. Spelling the names out instead
+// would cost some 250 bytes of constants.
+static const char* ReleaseName(const char* prefix, const char* keyword)
+{
+    char* out = g_app.releaseName;
+    lstrcpyA(out, prefix);
+    out += lstrlenA(out);
+    for (const char* k = keyword; *k; k++) {
+        if ((*k == 'S' || *k == 'O') && k > keyword && k[-1] >= '0' && k[-1] <= '9')
+            *out++ = ' ';
+        *out++ = *k;
+    }
+    *out = 0;
+    if (!lstrcmpA(keyword, "2003"))
+        lstrcpyA(out, " Server");
+    return g_app.releaseName;
+}
+
 // The release name when REQUIRED names a row whose threshold is above HAVE.
 static const char* Shortfall(const char* required, const char* rows, const BYTE* bytes, const WORD* words, int have)
 {
-    const char* prefix = rows;
     int i = 0;
-    for (const char* row = Next(prefix); required && *row; row = Next(Next(row)), i++) {
+    for (const char* row = Next(rows); required && *row; row = Next(row), i++) {
         int threshold = bytes ? bytes[i] : words[i];
-        if (lstrcmpiA(row, required) || threshold <= have)
-            continue;
-        lstrcpyA(g_app.releaseName, prefix);
-        lstrcatA(g_app.releaseName, Next(row));
-        return g_app.releaseName;
+        if (!lstrcmpiA(row, required) && threshold > have)
+            return ReleaseName(rows, row);
     }
     return 0;
 }

@@ -129,6 +129,31 @@ TEST_F(Environment, RequirementGroupsDecideInTheirOrder)
     EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
 }
 
+TEST_F(Environment, ReleaseNamesOfUpdates)
+{
+    struct Case {
+        char** field;
+        const char* keyword;
+        const char* name;
+    } cases[] = {
+        { &g_app.requiredWindows, "95osr2", "Microsoft Windows 95 OSR2" },
+        { &g_app.requiredWindows, "98SE", "Microsoft Windows 98 SE" },
+        { &g_app.requiredWindows, "NT4", "Microsoft Windows NT4" },
+        { &g_app.requiredIE, "5.01SP3", "Internet Explorer 5.01 SP3" },
+        { &g_app.requiredIE, "3.02", "Internet Explorer 3.02" },
+        { &g_app.requiredDirectX, "6.1", "DirectX 6.1" },
+        { &g_app.requiredAccess, "2000SR1", "Microsoft Access 2000 SR1" },
+        { &g_app.requiredAccess, "XP", "Microsoft Access XP" },
+    };
+    g_app.isAdministrator = TRUE;
+    for (const Case& c : cases) {
+        *c.field = (char*)c.keyword;
+        EXPECT_NE(CheckRequirements(), REQUIREMENTS_MET) << c.keyword;
+        EXPECT_EQ(Str(g_app.releaseName), c.name);
+        *c.field = nullptr;
+    }
+}
+
 TEST_F(Environment, KeywordsIgnoreCaseButNotTrailingBlanks)
 {
     g_app.windowsVersion = WINDOWS_2000;
