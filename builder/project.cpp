@@ -80,7 +80,8 @@ std::vector<IniSection> ParseIni(const std::string& text, const std::string& fil
             throw BuildError(file, line, "expected key=value, found \"" + s + "\"");
         if (sections.empty())
             throw BuildError(file, line, "key outside of any section");
-        sections.back().keys.push_back({ Lower(Trim(s.substr(0, equals))), Trim(s.substr(equals + 1)), line });
+        std::string written = Trim(s.substr(0, equals));
+        sections.back().keys.push_back({ Lower(written), Trim(s.substr(equals + 1)), line, written });
     }
     return sections;
 }
@@ -174,6 +175,12 @@ std::string Unescape(const std::string& s)
     return out;
 }
 
+// 0xRRGGBB as a COLORREF; the system-colour words pass unchanged.
+uint32_t ColorRef(uint32_t rgb)
+{
+    return rgb & 0xFF000000u ? rgb : ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+}
+
 std::string ReplaceAll(std::string s, const std::string& token, const std::string& value)
 {
     for (size_t at = s.find(token); at != std::string::npos; at = s.find(token, at + value.size()))
@@ -200,11 +207,26 @@ private:
     std::string Csv(const IniSection& s, std::initializer_list<const char*> keys,
                     std::initializer_list<const char*> defaults = {}) const;
     int Moment(const IniSection& s) const;
-    void CompileFiles(const IniSection& s, Project& project);
+    const IniSection& Section(const char* name) const;   // an empty one when absent
+    void ReadSections();
+    void CompileBuild();
+    void CompileProduct();
+    void CompilePages();
+    void CompileTexts();
+    void CompileDocuments();
+    void CompileLists();
+    void CompileFiles(const IniSection& s);
     void LoadTexts(const std::string& file, int language, bool defaults);
 
     std::string path_, textsDir_;
     unsigned codePage_ = 936;
+    std::vector<IniSection> sections_;
+    std::map<std::string, const IniSection*> single_;   // the sections that occur once
+    Project project_;
+    ScriptWriter script_;
+    std::string name_, fullName_;
+    std::vector<const LanguageInfo*> offered_;
+    bool gradient_ = false;
     std::map<std::tuple<int, int, int>, std::string> texts_;   // (language, group, index)
     std::map<std::tuple<int, int, int>, int> textLines_;
 };
@@ -347,7 +369,7 @@ Project LoadProject(const std::string& path, const std::string& textsDir)
 
 namespace {
 
-void Compiler::CompileFiles(const IniSection& s, Project& project)
+void Compiler::CompileFiles(const IniSection& s)
 {
     CheckKeys(s, { "source", "destination", "recursive", "overwrite", "compare", "shared", "compress" });
     static const std::map<std::string, uint32_t> kRules = { { "always", 0 }, { "newer", 1 }, { "newer_or_same", 2 },
@@ -367,117 +389,108 @@ void Compiler::CompileFiles(const IniSection& s, Project& project)
     bool any = false;
     for (const auto& k : s.keys)
         if (k.name == "source") {
-            AddSource(plan, project.folder, k.value, recursive, compress, codePage_, path_, k.line, project);
+            AddSource(plan, project_.folder, k.value, recursive, compress, codePage_, path_, k.line, project_);
             any = true;
         }
     if (!any)
         Fail(s.line, "[files] needs a source");
-    project.groups.push_back(plan);
+    project_.groups.push_back(plan);
 }
 
-Project Compiler::Run()
+void Compiler::ReadSections()
 {
     bool ok = false;
     std::string text = ReadText(path_, &ok);
     if (!ok)
         throw BuildError(path_, 0, "cannot read the project file");
-    std::vector<IniSection> sections = ParseIni(text, path_);
-    Project project;
-    project.path = path_;
+    sections_ = ParseIni(text, path_);
+    project_.path = path_;
     size_t slash = path_.find_last_of("/\\");
-    project.folder = slash == std::string::npos ? "." : path_.substr(0, slash);
+    project_.folder = slash == std::string::npos ? "." : path_.substr(0, slash);
 
     static const std::set<std::string> kSingle = { "build", "product", "options", "pages", "languages",
                                                   "appearance", "variables", "requirements" };
     static const std::set<std::string> kRepeated = { "files", "shortcut", "registry", "ini", "program",
                                                     "dll", "association", "caption" };
-    std::map<std::string, const IniSection*> single;
-    for (const auto& s : sections) {
+    for (const auto& s : sections_) {
         if (kSingle.count(s.name)) {
-            if (single.count(s.name))
+            if (single_.count(s.name))
                 Fail(s.line, "[" + s.name + "] given twice");
-            single[s.name] = &s;
+            single_[s.name] = &s;
         } else if (!kRepeated.count(s.name) && s.name.compare(0, 6, "texts.") != 0) {
             Fail(s.line, "unknown section [" + s.name + "]");
         }
     }
-    static const IniSection kEmpty;
-    auto sectionOf = [&](const char* name) -> const IniSection& {
-        auto it = single.find(name);
-        return it == single.end() ? kEmpty : *it->second;
-    };
+    if (!single_.count("product"))
+        Fail(1, "the project has no [product] section");
+}
 
-    const IniSection& build = sectionOf("build");
+const IniSection& Compiler::Section(const char* name) const
+{
+    static const IniSection kEmpty;
+    auto it = single_.find(name);
+    return it == single_.end() ? kEmpty : *it->second;
+}
+
+void Compiler::CompileBuild()
+{
+    const IniSection& build = Section("build");
     CheckKeys(build, { "runtime", "output", "codepage" });
     if (const IniKey* k = Find(build, "runtime"))
-        project.runtime = Resolve(project.folder, k->value);
+        project_.runtime = Resolve(project_.folder, k->value);
     if (const IniKey* k = Find(build, "output"))
-        project.output = Resolve(project.folder, k->value);
+        project_.output = Resolve(project_.folder, k->value);
     codePage_ = static_cast<unsigned>(Number(build, "codepage", 936));
     if (codePage_ != 936 && codePage_ != 1252)
         Fail(Find(build, "codepage")->line, "\"codepage\" takes 936 or 1252");
+}
 
-    const IniSection& product = sectionOf("product");
-    if (!single.count("product"))
-        Fail(1, "the project has no [product] section");
+void Compiler::CompileProduct()
+{
+    const IniSection& product = Section("product");
     CheckKeys(product, { "name", "full_name", "install_path", "uninstaller", "shortcuts_group", "previous_path_root",
                          "previous_path_key", "previous_path_value", "launch", "launch2", "licence", "information",
                          "layout" });
-    std::string name = Get(product, "name");
-    if (name.empty())
+    name_ = Get(product, "name");
+    if (name_.empty())
         Fail(product.line, "[product] needs a name");
-    std::string fullName = Get(product, "full_name", name);
-    std::string installPath = Get(product, "install_path", "<ProgramFiles>\\" + name);
+    fullName_ = Get(product, "full_name", name_);
+    std::string installPath = Get(product, "install_path", "<ProgramFiles>\\" + name_);
 
-    ScriptWriter script;
     // Variables first: the runtime's own, then the project's.
-    script.record(1, { "%InstallPath%", installPath });
-    script.record(1, { "%UninstallerFileName%", Get(product, "uninstaller", "uninstall.exe") });
-    script.record(1, { "%ShortcutsGroup%", Get(product, "shortcuts_group", name) });
-    const IniSection& variables = sectionOf("variables");
+    script_.record(1, { "%InstallPath%", installPath });
+    script_.record(1, { "%UninstallerFileName%", Get(product, "uninstaller", "uninstall.exe") });
+    script_.record(1, { "%ShortcutsGroup%", Get(product, "shortcuts_group", name_) });
+    const IniSection& variables = Section("variables");
     for (const auto& k : variables.keys) {
         if (k.name.size() < 3 || k.name.front() != '%' || k.name.back() != '%')
             Fail(k.line, "a variable is written %Name%, not \"" + k.name + "\"");
     }
-    // Keys were lower-cased; variables keep the case written in the file.
-    {
-        std::istringstream in(text);
-        std::string raw;
-        int line = 0;
-        std::map<int, std::string> names;
-        while (std::getline(in, raw)) {
-            line++;
-            names[line] = Trim(raw.substr(0, raw.find('=')));
-        }
-        for (const auto& k : variables.keys)
-            script.record(1, { Ansi(names[k.line], k.line), Ansi(k.value, k.line) });
-    }
+    for (const auto& k : variables.keys)
+        script_.record(1, { Ansi(k.written, k.line), Ansi(k.value, k.line) });   // in the case written
 
     // Record 9: product and appearance.
-    const IniSection& appearance = sectionOf("appearance");
+    const IniSection& appearance = Section("appearance");
     CheckKeys(appearance, { "body_font", "body_text_color", "title_font", "title_text_color", "body_color",
                             "band_color", "header_color", "decoration_color", "gradient_top", "gradient_bottom" });
-    const IniSection& options = sectionOf("options");
+    const IniSection& options = Section("options");
     CheckKeys(options, { "offer_group_shortcuts", "offer_desktop_shortcuts", "offer_quick_launch_shortcuts",
                          "restart", "create_uninstaller", "header_welcome", "background_title_bar" });
-    auto colorRef = [](uint32_t rgb) {   // 0xRRGGBB to a COLORREF; system-colour words pass
-        return rgb & 0xFF000000u ? rgb : ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
-    };
     auto hex = [](uint32_t v) {
         char buffer[16];
         std::snprintf(buffer, sizeof(buffer), "0x%06X", v);
         return std::string(buffer);
     };
     Bytes record9;
-    ScriptWriter::putString(record9, name);
-    ScriptWriter::putString(record9, fullName);
+    ScriptWriter::putString(record9, name_);
+    ScriptWriter::putString(record9, fullName_);
     ScriptWriter::putString(record9, Field(appearance, "body_font", "Tahoma") + "," +
                                           hex(Color(appearance, "body_text_color", 0x000000, false)));
-    ScriptWriter::putU32(record9, colorRef(Color(appearance, "body_color", 0x01000000, true)));
-    ScriptWriter::putU32(record9, colorRef(Color(appearance, "band_color", 0x01000000, true)));
+    ScriptWriter::putU32(record9, ColorRef(Color(appearance, "body_color", 0x01000000, true)));
+    ScriptWriter::putU32(record9, ColorRef(Color(appearance, "band_color", 0x01000000, true)));
     ScriptWriter::putString(record9, Field(appearance, "title_font", "Tahoma") + "," +
                                           hex(Color(appearance, "title_text_color", 0x000000, false)));
-    ScriptWriter::putU32(record9, colorRef(Color(appearance, "header_color", 0x02000000, true)));
+    ScriptWriter::putU32(record9, ColorRef(Color(appearance, "header_color", 0x02000000, true)));
     record9.push_back((Flag(options, "header_welcome", false) ? 1 : 0) |
                       (Flag(options, "background_title_bar", false) ? 2 : 0));
     std::string root = Field(product, "previous_path_root");
@@ -497,10 +510,13 @@ Project Compiler::Run()
                       (Flag(options, "offer_quick_launch_shortcuts", true) ? 0x08 : 0) |
                       (Flag(options, "restart", false) ? 0x10 : 0) |
                       (Flag(options, "create_uninstaller", true) ? 0x20 : 0));
-    script.record(9, record9);
+    script_.record(9, record9);
+}
 
-    // Record 2: the enabled pages.
-    const IniSection& pages = sectionOf("pages");
+void Compiler::CompilePages()
+{
+    const IniSection& product = Section("product");
+    const IniSection& pages = Section("pages");
     CheckKeys(pages, { "enabled" });
     std::string enabled = "welcome,destination,ready,installing,finish";
     int pagesLine = pages.line;
@@ -523,12 +539,13 @@ Project Compiler::Run()
         if (switches[slot] && !Find(product, file))
             Fail(pagesLine, std::string("the ") + file + " page is enabled but [product] names no " + file + " file");
     }
-    script.record(2, switches);
+    script_.record(2, switches);
+}
 
-    // Record 6: languages, then every text of each.
-    const IniSection& languages = sectionOf("languages");
+void Compiler::CompileTexts()
+{
+    const IniSection& languages = Section("languages");
     CheckKeys(languages, { "offered", "auto_select" });
-    std::vector<const LanguageInfo*> offered;
     std::string offeredText = Lower(Get(languages, "offered", "english"));
     std::stringstream languageList(offeredText);
     for (std::string language; std::getline(languageList, language, ',');) {
@@ -538,21 +555,21 @@ Project Compiler::Run()
         });
         if (it == std::end(kLanguages))
             Fail(Find(languages, "offered")->line, "\"" + language + "\" is not a language with texts (english, chinese)");
-        offered.push_back(&*it);
+        offered_.push_back(&*it);
     }
     Bytes record6{ static_cast<uint8_t>(Flag(languages, "auto_select", true) ? 1 : 0) };
-    for (const LanguageInfo* l : offered)
+    for (const LanguageInfo* l : offered_)
         ScriptWriter::putU16(record6, static_cast<uint16_t>(l->id));
-    script.record(6, record6);
+    script_.record(6, record6);
 
-    for (const auto& s : sections) {
+    for (const auto& s : sections_) {
         if (s.name.compare(0, 6, "texts.") != 0)
             continue;
         std::string language = s.name.substr(6);
-        auto it = std::find_if(offered.begin(), offered.end(), [&](const LanguageInfo* l) {
+        auto it = std::find_if(offered_.begin(), offered_.end(), [&](const LanguageInfo* l) {
             return language == l->name || language == std::to_string(l->id);
         });
-        if (it == offered.end())
+        if (it == offered_.end())
             Fail(s.line, "[" + s.name + "] is not an offered language");
         for (const auto& k : s.keys) {
             int group = 0, index = 0;
@@ -562,30 +579,38 @@ Project Compiler::Run()
             textLines_[{ (*it)->id, group, index }] = k.line;
         }
     }
-    for (const LanguageInfo* l : offered)
+    for (const LanguageInfo* l : offered_)
         LoadTexts(textsDir_ + "/" + l->textFile, l->id, true);
     for (const auto& [id, value] : texts_) {
         auto [language, group, index] = id;
-        std::string t = ReplaceAll(ReplaceAll(value, "{full_name}", fullName), "{name}", name);
-        script.record(5, ScriptWriter::textPayload(static_cast<uint16_t>(language), static_cast<uint8_t>(group),
+        std::string t = ReplaceAll(ReplaceAll(value, "{full_name}", fullName_), "{name}", name_);
+        script_.record(5, ScriptWriter::textPayload(static_cast<uint16_t>(language), static_cast<uint8_t>(group),
                                                    static_cast<uint8_t>(index), Ansi(t, textLines_[id])));
     }
+}
 
-    // Records 3 and 4: licence and information, read as they are (plain or RTF).
+// Records 3 and 4: licence and information, read as they are (plain or RTF).
+void Compiler::CompileDocuments()
+{
+    const IniSection& product = Section("product");
     for (const char* file : { "licence", "information" })
         if (const IniKey* k = Find(product, file)) {
             bool read = false;
-            std::string content = ReadText(Resolve(project.folder, k->value), &read);
+            std::string content = ReadText(Resolve(project_.folder, k->value), &read);
             if (!read)
                 Fail(k->line, "cannot read the " + std::string(file) + " file \"" + k->value + "\"");
             bool rtf = content.compare(0, 5, "{\\rtf") == 0;
-            script.record(file[0] == 'l' ? 3 : 4, { rtf ? content : Ansi(content, k->line) });
+            script_.record(file[0] == 'l' ? 3 : 4, { rtf ? content : Ansi(content, k->line) });
         }
+}
 
-    // Lists and settings: 10, 15, 16, 7, 17, 8, 13, 11, 12, 14.
-    auto each = [&](const char* name, const std::function<void(const IniSection&)>& f) {
-        for (const auto& s : sections)
-            if (s.name == name)
+// Lists and settings: 10, 15, 16, 7, 17, 8, 13, 11, 12, 14.
+void Compiler::CompileLists()
+{
+    const IniSection& appearance = Section("appearance");
+    auto each = [&](const char* kind, const std::function<void(const IniSection&)>& f) {
+        for (const auto& s : sections_)
+            if (s.name == kind)
                 f(s);
     };
     each("shortcut", [&](const IniSection& s) {
@@ -593,7 +618,7 @@ Project Compiler::Run()
                        "shared" });
         if (Get(s, "path").empty())
             Fail(s.line, "[shortcut] needs a path");
-        script.record(10, { Csv(s, { "path", "target", "arguments", "working_folder", "icon", "icon_index", "show",
+        script_.record(10, { Csv(s, { "path", "target", "arguments", "working_folder", "icon", "icon_index", "show",
                                      "hotkey" }) + "," + (Flag(s, "shared", false) ? "1" : "0") });
     });
     each("association", [&](const IniSection& s) {
@@ -602,12 +627,12 @@ Project Compiler::Run()
         std::string extension = Get(s, "extension");
         if (extension.size() < 2 || extension[0] != '.')
             Fail(s.line, "[association] needs an extension with its dot");
-        script.record(15, { Csv(s, { "extension", "prog_id", "content_type", "description", "info_tip",
+        script_.record(15, { Csv(s, { "extension", "prog_id", "content_type", "description", "info_tip",
                                      "open_command", "icon", "icon_index" }) });
     });
-    const IniSection& requirements = sectionOf("requirements");
+    const IniSection& requirements = Section("requirements");
     CheckKeys(requirements, { "windows", "directx", "ie", "access", "administrator" });
-    if (single.count("requirements")) {
+    if (single_.count("requirements")) {
         static const std::map<std::string, std::set<std::string>> kKeywords = {
             { "windows", { "NT", "95OSR2", "NT4", "98", "98SE", "ME", "2000", "XP", "2003" } },
             { "directx", { "1.0", "2.0", "3.0", "5.0", "6.0", "6.1", "7.0", "8.0", "8.1", "9.0" } },
@@ -627,14 +652,14 @@ Project Compiler::Run()
             ScriptWriter::putString(record16, upper);
         }
         record16.push_back(Flag(requirements, "administrator", false) ? 1 : 0);
-        script.record(16, record16);
+        script_.record(16, record16);
     }
-    bool gradient = Find(appearance, "gradient_top") || Find(appearance, "gradient_bottom");
-    if (gradient) {
+    gradient_ = Find(appearance, "gradient_top") || Find(appearance, "gradient_bottom");
+    if (gradient_) {
         Bytes record7;
         ScriptWriter::putU32(record7, Color(appearance, "gradient_top", 0x0000FF, false));
         ScriptWriter::putU32(record7, Color(appearance, "gradient_bottom", 0x000000, false));
-        script.record(7, record7);
+        script_.record(7, record7);
     }
     each("caption", [&](const IniSection& s) {
         CheckKeys(s, { "text", "horizontal", "vertical", "x", "y", "font", "size", "width", "weight", "italic",
@@ -644,18 +669,18 @@ Project Compiler::Run()
             Fail(s.line, "[caption] needs a text");
         if (k->value.find('"') != std::string::npos)
             Fail(k->line, "a caption text cannot contain a double quote");
-        if (!gradient)
+        if (!gradient_)
             Fail(s.line, "a [caption] needs the background window: give [appearance] gradient_top");
         std::string line = "\"" + Ansi(k->value, k->line) + "\"," +
                            Csv(s, { "horizontal", "vertical", "x", "y", "font", "size", "width", "weight" }) + "," +
                            (Flag(s, "italic", false) ? "1" : "0") + "," + (Flag(s, "underline", false) ? "1" : "0") +
                            "," + Csv(s, { "color", "shadow", "shadow_color" });
-        script.record(17, { line });
+        script_.record(17, { line });
     });
     if (Find(appearance, "decoration_color")) {
         Bytes record8;
-        ScriptWriter::putU32(record8, colorRef(Color(appearance, "decoration_color", 0, false)));
-        script.record(8, record8);
+        ScriptWriter::putU32(record8, ColorRef(Color(appearance, "decoration_color", 0, false)));
+        script_.record(8, record8);
     }
     each("program", [&](const IniSection& s) {
         CheckKeys(s, { "path", "arguments", "working_folder", "moment", "wait", "once", "window" });
@@ -664,7 +689,7 @@ Project Compiler::Run()
         std::string line = Csv(s, { "path", "arguments", "working_folder" }) + "," + std::to_string(Moment(s)) +
                            "," + (Flag(s, "wait", true) ? "1" : "0") + "," + (Flag(s, "once", true) ? "1" : "0") +
                            "," + std::to_string(Number(s, "window", 0));
-        script.record(13, { line });
+        script_.record(13, { line });
     });
     each("registry", [&](const IniSection& s) {
         CheckKeys(s, { "root", "key", "name", "type", "data" });
@@ -683,26 +708,38 @@ Project Compiler::Run()
         std::string data = Field(s, "data");
         if (type == "binary" && (data.size() % 2 || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
             Fail(Find(s, "data")->line, "binary data is written as pairs of hexadecimal digits");
-        script.record(11, { std::to_string(rootIt - kRoots.begin()) + "," + Field(s, "key") + "," + Field(s, "name") +
+        script_.record(11, { std::to_string(rootIt - kRoots.begin()) + "," + Field(s, "key") + "," + Field(s, "name") +
                             "," + std::to_string(kTypes.at(type)) + "," + data });
     });
     each("ini", [&](const IniSection& s) {
         CheckKeys(s, { "file", "section", "key", "value", "append" });
         if (Get(s, "file").empty() || Get(s, "section").empty())
             Fail(s.line, "[ini] needs a file and a section");
-        script.record(12, { Csv(s, { "file", "section", "key", "value" }) + "," + (Flag(s, "append", false) ? "1" : "0") });
+        script_.record(12, { Csv(s, { "file", "section", "key", "value" }) + "," + (Flag(s, "append", false) ? "1" : "0") });
     });
     each("dll", [&](const IniSection& s) {
         CheckKeys(s, { "path", "function", "argument1", "argument2", "moment", "once" });
         if (Get(s, "path").empty() || Get(s, "function").empty())
             Fail(s.line, "[dll] needs a path and a function");
-        script.record(14, { Csv(s, { "path", "function", "argument1", "argument2" }) + "," +
+        script_.record(14, { Csv(s, { "path", "function", "argument1", "argument2" }) + "," +
                             std::to_string(Moment(s)) + "," + (Flag(s, "once", true) ? "1" : "0") });
     });
+}
 
-    each("files", [&](const IniSection& s) { CompileFiles(s, project); });
-    project.script = script.finish();
-    return project;
+Project Compiler::Run()
+{
+    ReadSections();
+    CompileBuild();
+    CompileProduct();
+    CompilePages();
+    CompileTexts();
+    CompileDocuments();
+    CompileLists();
+    for (const auto& s : sections_)
+        if (s.name == "files")
+            CompileFiles(s);
+    project_.script = script_.finish();
+    return project_;
 }
 
 }  // namespace

@@ -22,8 +22,9 @@ struct BuildError : std::runtime_error {
 };
 
 struct IniKey {
-    std::string name, value;
+    std::string name, value;   // the name in lower case
     int line = 0;
+    std::string written;       // the name as written
 };
 
 struct IniSection {
