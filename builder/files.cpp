@@ -267,16 +267,13 @@ void AddSource(GroupPlan& plan, const std::string& folder, const std::string& so
 
 namespace {
 
-void Put32(std::FILE* f, uint64_t at, uint64_t value)
+void Seek(std::FILE* f, uint64_t at, int whence = SEEK_SET)
 {
-    uint8_t bytes[4] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24) };
 #ifdef _WIN32
-    _fseeki64(f, static_cast<int64_t>(at), SEEK_SET);
+    _fseeki64(f, static_cast<int64_t>(at), whence);
 #else
-    fseeko(f, static_cast<off_t>(at), SEEK_SET);
+    fseeko(f, static_cast<off_t>(at), whence);
 #endif
-    std::fwrite(bytes, 1, 4, f);
 }
 
 uint64_t Tell(std::FILE* f)
@@ -288,13 +285,12 @@ uint64_t Tell(std::FILE* f)
 #endif
 }
 
-void SeekEnd(std::FILE* f)
+void Put32(std::FILE* f, uint64_t at, uint64_t value)
 {
-#ifdef _WIN32
-    _fseeki64(f, 0, SEEK_END);
-#else
-    fseeko(f, 0, SEEK_END);
-#endif
+    uint8_t bytes[4] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24) };
+    Seek(f, at);
+    std::fwrite(bytes, 1, 4, f);
 }
 
 // One file's stored form, made by a worker and written in plan order.
@@ -408,18 +404,12 @@ void WritePackageFile(const Bytes& runtime, const Project& project, const std::s
     size_t jobIndex = 0;
     for (const auto& plan : project.groups) {
         uint64_t start = Tell(f);
-        Bytes header;
-        for (uint32_t v : { 0u, plan.group.overwriteRule, plan.group.compareMode, plan.group.sharedFiles, 0u })
-            ScriptWriter::putU32(header, v);
-        ScriptWriter::putString(header, plan.group.destination);
+        Bytes header = GroupHeader(plan.group);
         std::fwrite(header.data(), 1, header.size(), f);
         for (const auto& source : plan.files) {
             const PackageEntry& e = source.entry;
-            Bytes entry;
-            ScriptWriter::putString(entry, e.name);
-            ScriptWriter::putU32(entry, e.parentIndex);
             if (!e.isFile) {
-                entry.push_back(0);
+                Bytes entry = EntryHeader(e, 0, 0, false);
                 std::fwrite(entry.data(), 1, entry.size(), f);
                 continue;
             }
@@ -430,17 +420,8 @@ void WritePackageFile(const Bytes& runtime, const Project& project, const std::s
             }
             if (!job.error.empty())
                 fail(job.error);
-            entry.push_back(job.compressed ? 3 : 1);
-            ScriptWriter::putU32(entry, e.attributes);
-            for (uint64_t t : { e.creationTime, e.accessTime, e.writeTime }) {
-                ScriptWriter::putU32(entry, static_cast<uint32_t>(t));
-                ScriptWriter::putU32(entry, static_cast<uint32_t>(t >> 32));
-            }
-            ScriptWriter::putU32(entry, 0);
-            ScriptWriter::putU32(entry, static_cast<uint32_t>(job.size));
-            ScriptWriter::putU32(entry, e.versionMS);
-            ScriptWriter::putU32(entry, e.versionLS);
-            ScriptWriter::putU32(entry, static_cast<uint32_t>(job.stored.size()));
+            Bytes entry = EntryHeader(e, static_cast<uint32_t>(job.size), static_cast<uint32_t>(job.stored.size()),
+                                      job.compressed);
             std::fwrite(entry.data(), 1, entry.size(), f);
             std::fwrite(job.stored.data(), 1, job.stored.size(), f);
             unpacked += job.size;
@@ -460,7 +441,7 @@ void WritePackageFile(const Bytes& runtime, const Project& project, const std::s
         if (end - p > 0xFFFFFFFFull)
             fail("the file data goes beyond the 4 GiB that the package's 32-bit offsets can address");
         Put32(f, start, end - p);
-        SeekEnd(f);
+        Seek(f, 0, SEEK_END);
     }
     finishPool();
     uint64_t scriptOffset = Tell(f) - p;
@@ -475,11 +456,7 @@ void WritePackageFile(const Bytes& runtime, const Project& project, const std::s
     Put32(f, 0x1C, project.script.size());
     // The checksum covers every byte from offset 40, patched fields included.
     std::fflush(f);
-#ifdef _WIN32
-    _fseeki64(f, 40, SEEK_SET);
-#else
-    fseeko(f, 40, SEEK_SET);
-#endif
+    Seek(f, 40);
     uLong sum = adler32(0, nullptr, 0);
     std::vector<uint8_t> buffer(1 << 20);
     for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;)

@@ -83,6 +83,38 @@ Bytes CompressStream(const Bytes& data)
     return out;
 }
 
+Bytes GroupHeader(const FileGroup& group)
+{
+    Bytes out;
+    for (uint32_t v : { 0u, group.overwriteRule, group.compareMode, group.sharedFiles, 0u })
+        ScriptWriter::putU32(out, v);
+    ScriptWriter::putString(out, group.destination);
+    return out;
+}
+
+Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLength, bool compressed)
+{
+    Bytes out;
+    ScriptWriter::putString(out, entry.name);
+    ScriptWriter::putU32(out, entry.parentIndex);
+    if (!entry.isFile) {
+        out.push_back(0);
+        return out;
+    }
+    out.push_back(compressed ? 3 : 1);
+    ScriptWriter::putU32(out, entry.attributes);
+    for (uint64_t t : { entry.creationTime, entry.accessTime, entry.writeTime }) {
+        ScriptWriter::putU32(out, static_cast<uint32_t>(t));
+        ScriptWriter::putU32(out, static_cast<uint32_t>(t >> 32));
+    }
+    ScriptWriter::putU32(out, 0);   // size high: no entry holds 4 GiB
+    ScriptWriter::putU32(out, size);
+    ScriptWriter::putU32(out, entry.versionMS);
+    ScriptWriter::putU32(out, entry.versionLS);
+    ScriptWriter::putU32(out, storedLength);
+    return out;
+}
+
 bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
                   Bytes* package, std::string* error)
 {
@@ -107,31 +139,15 @@ bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, co
     };
     for (const auto& group : groups) {
         size_t start = out.size();
-        ScriptWriter::putU32(out, 0);
-        ScriptWriter::putU32(out, group.overwriteRule);
-        ScriptWriter::putU32(out, group.compareMode);
-        ScriptWriter::putU32(out, group.sharedFiles);
-        ScriptWriter::putU32(out, 0);
-        ScriptWriter::putString(out, group.destination);
+        Bytes header = GroupHeader(group);
+        out.insert(out.end(), header.begin(), header.end());
         for (const auto& entry : group.entries) {
-            ScriptWriter::putString(out, entry.name);
-            ScriptWriter::putU32(out, entry.parentIndex);
-            if (!entry.isFile) {
-                out.push_back(0);
+            Bytes stored = entry.isFile && entry.compress ? CompressStream(entry.data) : entry.data;
+            Bytes head = EntryHeader(entry, static_cast<uint32_t>(entry.data.size()),
+                                     static_cast<uint32_t>(stored.size()), entry.compress);
+            out.insert(out.end(), head.begin(), head.end());
+            if (!entry.isFile)
                 continue;
-            }
-            Bytes stored = entry.compress ? CompressStream(entry.data) : entry.data;
-            out.push_back(entry.compress ? 3 : 1);
-            ScriptWriter::putU32(out, entry.attributes);
-            for (uint64_t t : { entry.creationTime, entry.accessTime, entry.writeTime }) {
-                ScriptWriter::putU32(out, static_cast<uint32_t>(t));
-                ScriptWriter::putU32(out, static_cast<uint32_t>(t >> 32));
-            }
-            ScriptWriter::putU32(out, static_cast<uint32_t>(static_cast<uint64_t>(entry.data.size()) >> 32));
-            ScriptWriter::putU32(out, static_cast<uint32_t>(entry.data.size()));
-            ScriptWriter::putU32(out, entry.versionMS);
-            ScriptWriter::putU32(out, entry.versionLS);
-            ScriptWriter::putU32(out, static_cast<uint32_t>(stored.size()));
             out.insert(out.end(), stored.begin(), stored.end());
             unpacked += entry.data.size();
         }

@@ -47,6 +47,12 @@ private:
 // end, no final block and no Adler-32 trailer.
 Bytes CompressStream(const Bytes& data);
 
+// The framing both package writers share: a group's header with its
+// nextGroupOffset left 0, and an entry up to its stored bytes (a directory
+// entry is complete).
+Bytes GroupHeader(const FileGroup& group);
+Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLength, bool compressed);
+
 // Builds the whole package; false with *error set when the runtime image is
 // 65,536 bytes or more, shorter than a DOS header, or the data exceeds 4 GiB.
 bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,

@@ -204,8 +204,7 @@ private:
     std::string Field(const IniSection& s, const char* key, const std::string& fallback = "") const;
     std::string Ansi(const std::string& text, int line) const { return ToCodePage(text, codePage_, path_, line); }
     void CheckKeys(const IniSection& s, std::initializer_list<const char*> allowed) const;
-    std::string Csv(const IniSection& s, std::initializer_list<const char*> keys,
-                    std::initializer_list<const char*> defaults = {}) const;
+    std::string Csv(const IniSection& s, std::initializer_list<const char*> keys) const;
     int Moment(const IniSection& s) const;
     const IniSection& Section(const char* name) const;   // an empty one when absent
     void ReadSections();
@@ -310,16 +309,13 @@ void Compiler::CheckKeys(const IniSection& s, std::initializer_list<const char*>
             Fail(k.line, "unknown key \"" + k.name + "\" in [" + s.name + "]");
 }
 
-std::string Compiler::Csv(const IniSection& s, std::initializer_list<const char*> keys,
-                          std::initializer_list<const char*> defaults) const
+std::string Compiler::Csv(const IniSection& s, std::initializer_list<const char*> keys) const
 {
     std::string line;
-    size_t i = 0;
     for (const char* key : keys) {
-        const char* fallback = i < defaults.size() ? defaults.begin()[i] : "";
-        if (i++)
+        if (key != *keys.begin())
             line += ',';
-        line += Field(s, key, fallback);
+        line += Field(s, key);
     }
     return line;
 }

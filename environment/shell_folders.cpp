@@ -105,7 +105,7 @@ static void ComposeFolder(const char* subfolder, HKEY root, const char* value)
     if (!*g_app.folderPath)
         return;
     SetResult(CombinePath(g_app.folderPath, subfolder));
-    CreateFolderChain(g_app.folderPath);
+    CreateMissingFolders(g_app.folderPath);
     if (root)
         WriteRegistryValue(root, kShellFoldersKey, value, REG_SZ, g_app.folderPath, lstrlenA(g_app.folderPath) + 1);
 }

@@ -13,7 +13,7 @@ BOOL PathExists(const char* path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-void CreateFolderChain(char* path)
+void CreateMissingFolders(char* path)
 {
     // Each level in turn, the string cut after it; existing levels fail
     // harmlessly. A drive ("C:") or share root is never created.

@@ -35,7 +35,7 @@ char* CombinePath(const char* base, const char* relative);
 
 BOOL PathExists(const char* path);
 // Creates PATH and every missing folder above it; failures are left to the caller to notice.
-void CreateFolderChain(char* path);
+void CreateMissingFolders(char* path);
 
 // Numbers.
 int ParseNumber(const char* text);

@@ -3,6 +3,7 @@
 // planted beside the installer are never loaded in place of the system's.
 #include <gtest/gtest.h>
 #include "fixture_path.h"
+#include "wine_settings.h"
 #include "package_fixture.h"
 
 namespace {
@@ -11,20 +12,6 @@ using namespace e2e;
 using quillset::Bytes;
 using quillset::ScriptWriter;
 
-// Wine's settings for one program name, removed again at the end of scope.
-struct ProgramSettings {
-    std::string key;
-    explicit ProgramSettings(const std::string& program) : key("Software\\Wine\\AppDefaults\\" + program)
-    {
-        RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
-    }
-    ~ProgramSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
-    void Set(const std::string& subkey, const char* name, const char* value) const
-    {
-        std::string path = subkey.empty() ? key : key + "\\" + subkey;
-        RegSetKeyValueA(HKEY_CURRENT_USER, path.c_str(), name, REG_SZ, value, lstrlenA(value) + 1);
-    }
-};
 
 FILETIME LastWrite(HKEY root, const char* path)
 {

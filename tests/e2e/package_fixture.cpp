@@ -1,14 +1,14 @@
 // Package fixtures shared by the end-to-end tests.
 #include "package_fixture.h"
 
+#include <gtest/gtest.h>
+#include "fixture_path.h"
+
 namespace e2e {
 
 const std::string& RuntimePath()
 {
-    static std::string path;
-    if (path.empty())
-        for (const char* c = QUILLSET_RUNTIME; *c; c++)
-            path += *c == '/' ? '\\' : *c;
+    static const std::string path = WindowsPath(QUILLSET_RUNTIME);
     return path;
 }
 
@@ -61,6 +61,18 @@ bool IsWizardFrame(HWND window)
     char name[16] = "";
     GetClassNameA(window, name, sizeof(name));
     return lstrcmpA(name, "#32770") == 0 && GetDlgItem(window, 1011) != nullptr;
+}
+
+void ExpectSilentWizardThenCancel(const std::string& path)
+{
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, path));
+    HWND frame = WaitForWindow(runtime, IsWizardFrame);
+    ASSERT_NE(frame, nullptr);
+    for (HWND window : VisibleWindows(runtime))
+        EXPECT_FALSE(IsMessageBox(window)) << Text(window);
+    Click(frame, IDCANCEL);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
 }
 
 }  // namespace e2e

@@ -28,14 +28,7 @@ TEST(Startup, ScriptInTwoLanguagesReachesTheWizardSilently)
     std::string folder = FreshFolder("TwoLanguages");
     std::string path = WriteInstaller(folder, "setup.exe", s.finish());
     ASSERT_FALSE(path.empty());
-    Process runtime;
-    ASSERT_TRUE(Start(runtime, path));
-    HWND frame = WaitForWindow(runtime, IsWizardFrame);
-    ASSERT_NE(frame, nullptr);
-    for (HWND window : VisibleWindows(runtime))
-        EXPECT_FALSE(IsMessageBox(window)) << e2e::Text(window);
-    Click(frame, IDCANCEL);
-    EXPECT_EQ(runtime.WaitForExit(), 0);
+    ExpectSilentWizardThenCancel(path);
 }
 
 }  // namespace

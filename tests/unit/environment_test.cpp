@@ -8,6 +8,7 @@
 #include <vector>
 #include "environment/environment.h"
 #include "fixture_path.h"
+#include "wine_settings.h"
 
 AppState g_app;
 
@@ -420,18 +421,15 @@ using Report = std::map<std::string, std::string>;
 
 // Runs the helper with Wine set to RELEASE (empty: Wine's default) and the
 // library DISABLED switched off, in FOLDER; its report, or an empty one when
-// it did not end in time. Both settings are Wine's per-program ones: Wine
-// reads WINEDLLOVERRIDES from the Unix environment only, so setting it here
-// would not reach the helper.
+// it did not end in time.
 Report RunProbe(const std::string& release, const std::string& mode = "version", const char* disabled = nullptr,
                 const std::string& folder = "")
 {
-    const char* appKey = "Software\\Wine\\AppDefaults\\version_probe.exe";
-    RegDeleteTreeA(HKEY_CURRENT_USER, appKey);
+    ProgramSettings wine("version_probe.exe");
     if (!release.empty())
-        RegSetKeyValueA(HKEY_CURRENT_USER, appKey, "Version", REG_SZ, release.c_str(), (DWORD)release.size() + 1);
+        wine.Set("", "Version", release.c_str());
     if (disabled)
-        RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(appKey) + "\\DllOverrides").c_str(), disabled, REG_SZ, "", 1);
+        wine.Set("DllOverrides", disabled, "");
     SECURITY_ATTRIBUTES inherit{ sizeof(inherit), nullptr, TRUE };
     HANDLE readEnd, writeEnd;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16))
@@ -459,7 +457,6 @@ Report RunProbe(const std::string& release, const std::string& mode = "version",
         CloseHandle(process.hThread);
     }
     CloseHandle(readEnd);
-    RegDeleteTreeA(HKEY_CURRENT_USER, appKey);
     Report report;
     size_t start = 0;
     while (start < output.size()) {
