@@ -31,7 +31,7 @@ else()
 endif()
 target_link_options(quillset PRIVATE -nostdlib -nostartfiles -Wl,-e,${RUNTIME_ENTRY} -Wl,--gc-sections -s
     -Wl,-Map,${CMAKE_BINARY_DIR}/quillset.map -Wl,--subsystem,windows)
-target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32 version gcc)
+target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32 gcc)
 # The size that counts is the 32-bit image's; the twin is not reported.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     add_custom_command(TARGET quillset POST_BUILD
