@@ -10,7 +10,11 @@ target_include_directories(zinflate PUBLIC "${ZLIB_SOURCE_DIR}")
 # runtime inflates on one thread at a time (the script at start-up, files in
 # the install worker), so the unguarded first use is safe.
 target_compile_definitions(zinflate PRIVATE NO_GZIP MY_ZCALLOC BUILDFIXED)
-target_compile_options(zinflate PRIVATE -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-unwind-tables)
+target_compile_options(zinflate PRIVATE -Oz -ffunction-sections -fno-asynchronous-unwind-tables -fno-unwind-tables
+    -mno-stack-arg-probe -Werror=frame-larger-than=4000 -g)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    target_compile_options(zinflate PRIVATE -mpreferred-stack-boundary=2)
+endif()
 
 set(ZLIB_FULL_SOURCES adler32.c compress.c crc32.c deflate.c infback.c inffast.c inflate.c
     inftrees.c trees.c uncompr.c zutil.c)
