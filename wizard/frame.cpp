@@ -5,12 +5,12 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_INITDIALOG:
-        SendMessageA(frame, WM_SETICON, ICON_BIG, (LPARAM)LoadIconA(g_app.instance, MAKEINTRESOURCEA(100)));
+        SendMessageA(frame, WM_SETICON, ICON_BIG, (LPARAM)LoadIconA(g_app.instance, MAKEINTRESOURCEA(IDI_MAIN)));
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDCANCEL:
-        case ID_CANCEL:
+        case IDC_CANCEL:
             DestroyWindow(frame);
             return TRUE;
         }

@@ -1,8 +1,40 @@
-// The wizard: frame, pages, background window, uninstaller dialog.
+// The wizard: frame, pages, destination checks, background window, and the
+// dialog templates they are created from.
 #pragma once
 #include "../startup/app_state.h"
+#include "../resources/ids.h"
 
-enum { ID_BACK = 1010, ID_NEXT = 1011, ID_CANCEL = 1012, ID_PRODUCT_LABEL = 1001 };
+// Dialog templates: stored compressed in the image, inflated on first use.
+// Null when ID names no template (or the templates cannot be inflated).
+const DLGTEMPLATE* DialogTemplate(int id);
+void FreeDialogTemplates();
 
+// Frame (wizard/frame.cpp).
 INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam);
+// False when the script enables no page, or a slot without a template.
+BOOL PageSlotsUsable();
+
+// Pages and the uninstaller dialog (wizard/pages.cpp): one procedure for all.
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+enum { WM_RETEXT = WM_USER + 10, WM_INSTALL_FAILED = WM_USER + 12 };
+// A colour word of the script: a COLORREF, or a system colour by flag.
+COLORREF ResolveColorWord(COLORREF word);
+
+// Destination folder, disk space and browsing (wizard/destination.cpp).
+BOOL IsValidInstallPath(const char* text);
+// 0 and a new heap string in *existing with the longest part of PATH that
+// exists; otherwise a Windows error code and *existing null.
+DWORD FindExistingPart(const char* path, char** existing);
+// The root whose free space counts for PATH: "X:" for a drive path,
+// "\\server\share\" for a UNC path. ROOT holds MAX_PATH bytes.
+void FreeSpaceRoot(const char* path, char* root);
+ULONGLONG GetFreeSpace(const char* root);
+void ShowFreeSpace(const char* root, HWND control);
+BOOL BrowseForFolder(HWND owner, const char* title, const char* initialFolder, char* out);
+BOOL ValidateDestination(HWND frame, HWND page);
+void InitDestinationPage(HWND page);
+void OnDestinationEdited(HWND page);
+void OnBrowse(HWND page);
+
+// Background window (wizard/background.cpp).
 HWND CreateBackgroundWindow();
