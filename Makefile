@@ -6,7 +6,7 @@ WIN64 := $(BUILD)/win64
 HOST := $(BUILD)/host
 JOBS := $(shell nproc)
 
-.PHONY: setup build test demo clean
+.PHONY: setup build test demo screens clean
 setup:
 	sh .ci/setup $(WIN)/zlib-src
 
@@ -26,6 +26,9 @@ test: build
 
 demo: build
 	sh tests/wine/session $(BUILD) sh examples/run-demo $(WIN) $(HOST) $(BUILD)/demo
+
+screens: build
+	sh tests/wine/session $(BUILD) sh tests/wine/page-screens $(BUILD) $(BUILD)/screens
 
 clean:
 	rm -rf $(BUILD)

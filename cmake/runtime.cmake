@@ -4,6 +4,22 @@ file(GLOB RUNTIME_PART_SOURCES CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/script/*.cpp ${CMAKE_SOURCE_DIR}/wizard/*.cpp
     ${CMAKE_SOURCE_DIR}/engine/*.cpp ${CMAKE_SOURCE_DIR}/uninstall/*.cpp
     ${CMAKE_SOURCE_DIR}/environment/*.cpp ${CMAKE_SOURCE_DIR}/startup/*.cpp)
+# The dialog templates: compiled apart and packed into one zlib stream, which
+# wizard/templates.cpp inflates on first use.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(DIALOG_TEMPLATES_RES ${CMAKE_BINARY_DIR}/templates.res)
+set(DIALOG_TEMPLATES_SOURCE ${CMAKE_BINARY_DIR}/dialog_templates.cpp)
+add_custom_command(OUTPUT ${DIALOG_TEMPLATES_SOURCE}
+    COMMAND ${CMAKE_RC_COMPILER} -O res ${CMAKE_SOURCE_DIR}/resources/templates.rc ${DIALOG_TEMPLATES_RES}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/pack_templates.py ${DIALOG_TEMPLATES_RES}
+            ${DIALOG_TEMPLATES_SOURCE}
+    DEPENDS ${CMAKE_SOURCE_DIR}/resources/templates.rc ${CMAKE_SOURCE_DIR}/resources/ids.h
+            ${CMAKE_SOURCE_DIR}/cmake/pack_templates.py
+    VERBATIM)
+# One target generates the source for the image and the test library alike.
+add_custom_target(dialog_templates DEPENDS ${DIALOG_TEMPLATES_SOURCE})
+list(APPEND RUNTIME_PART_SOURCES ${DIALOG_TEMPLATES_SOURCE})
+
 # Sources the test executables share; the entry point and the C-runtime
 # stand-ins belong to the image alone.
 set(RUNTIME_SHARED_SOURCES ${RUNTIME_PART_SOURCES})
@@ -21,8 +37,9 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 endif()
 
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/quillset.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/quillset.manifest;${CMAKE_SOURCE_DIR}/resources/quillset.ico")
+    "${CMAKE_SOURCE_DIR}/resources/quillset.manifest;${CMAKE_SOURCE_DIR}/resources/quillset-amd64.manifest;${CMAKE_SOURCE_DIR}/resources/quillset.ico")
 add_executable(quillset WIN32 ${RUNTIME_PART_SOURCES} ${CMAKE_SOURCE_DIR}/resources/quillset.rc)
+add_dependencies(quillset dialog_templates)
 # Link-time optimisation of the runtime's own code (zlib grows under it and is
 # left out). memcpy and memset stay ordinary objects: the code generator calls
 # them by name after the LTO pass has decided which symbols are used.
@@ -51,10 +68,10 @@ endif()
 target_link_options(quillset PRIVATE ${RUNTIME_COMPILE_OPTIONS} -flto -fuse-linker-plugin -nostdlib -nostartfiles
     -Wl,-e,${RUNTIME_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings
     -Wl,-Map,${CMAKE_BINARY_DIR}/quillset.map -Wl,--subsystem,windows)
-target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32 gcc)
+# No comctl32: step 0 loads it at run time, after restricting the library search.
+target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 gcc)
 # The size that counts is the 32-bit image's; the twin is not reported.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
     string(REGEX REPLACE "strip$" "" RUNTIME_TOOL_PREFIX "${CMAKE_STRIP}")
     set(symbols ${CMAKE_BINARY_DIR}/quillset-symbols.exe)
     add_custom_command(TARGET quillset POST_BUILD

@@ -17,6 +17,8 @@ enum PackageResult { PACKAGE_LOADED, PACKAGE_ABSENT, PACKAGE_FAILED };
 // verifies the checksum and loads the script into g_app, showing the failure
 // message itself.
 PackageResult LoadPackage();
+// The damaged-package message, for a package whose script cannot be shown.
+void ReportDamagedPackage();
 
 int InflateStream(const BYTE* source, DWORD sourceLength, BYTE* target, DWORD capacity,
                   HWND progressBar, DWORD progressTotal);

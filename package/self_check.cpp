@@ -4,10 +4,17 @@
 
 static const char kCaption[] = "Quillset";
 
+static const char kDamaged[] = "安装文件已损坏，无法继续安装！";
+
 static PackageResult Fail(const char* message)
 {
     ShowMessage1(0, kCaption, message, 0, MB_ICONERROR);
     return PACKAGE_FAILED;
+}
+
+void ReportDamagedPackage()
+{
+    Fail(kDamaged);
 }
 
 static BOOL ReadAt(DWORD offset, void* buffer, DWORD size, DWORD* got)
@@ -42,7 +49,7 @@ PackageResult LoadPackage()
         remaining -= want;
     }
     if (sum != *(DWORD*)(header + DOS_CHECKSUM))
-        return Fail("安装文件已损坏，无法继续安装！");
+        return Fail(kDamaged);
 
     // The checksum has covered these bytes; the reads are not checked again.
     ReadAt(g_app.packageOffset, &g_app.package, sizeof(g_app.package), &got);
@@ -53,7 +60,7 @@ PackageResult LoadPackage()
     g_app.script = (BYTE*)AllocMem(scriptSize);
     if (!compressed || !g_app.script) {
         FreeMem(compressed);
-        return Fail("安装文件已损坏，无法继续安装！");
+        return Fail(kDamaged);
     }
     got = 0;
     ReadFile(g_app.moduleFile, compressed, readSize, &got, 0);

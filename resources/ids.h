@@ -41,6 +41,9 @@
 #define IDC_PROGRESS        1023
 #define IDC_TREE            1026
 #define IDC_HEADER_LINE     1027
+#ifndef IDC_STATIC
+#define IDC_STATIC          (-1)  /* controls the code never addresses */
+#endif
 
 /* Frame controls by role. */
 #define IDC_PRODUCT_LABEL   IDC_TITLE

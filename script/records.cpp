@@ -3,6 +3,12 @@
 // not fit marks the record malformed.
 #include "script.h"
 
+// 0xRRGGBB as the script writes it, to a COLORREF.
+COLORREF FromRgbNumber(DWORD rgb)
+{
+    return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
+}
+
 namespace {
 
 struct Payload {
@@ -36,12 +42,6 @@ const char* TakeString(Payload& p)
         }
     p.ok = FALSE;
     return "";
-}
-
-// 0xRRGGBB as the script writes it, to a COLORREF.
-COLORREF FromRgbNumber(DWORD rgb)
-{
-    return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
 }
 
 void Replace(char** slot, char* value)
@@ -85,6 +85,7 @@ void ReadProductRecord(Payload& p)
     for (int i = 0; i < 2; i++) {
         const char* program = TakeString(p);
         Replace(&g_app.launchPrograms[i], *program ? ExpandFolderMacros(program) : 0);
+        g_app.launchEnabled[i] = *program != 0;
     }
     BYTE options = (BYTE)TakeNumber(p, 1);
     g_app.optionsB = options;

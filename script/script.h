@@ -22,3 +22,5 @@ enum { CSV_FIELD_COUNT = 15 };
 // Fills g_app.csvFields with 15 fields; quoted: field 0 is the text in double quotes.
 void SplitCsv(const char* line, BOOL quoted);
 const char* CsvField(int index);   // never null
+// 0xRRGGBB as the script writes colours, to a COLORREF.
+COLORREF FromRgbNumber(DWORD rgb);

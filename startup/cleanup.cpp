@@ -2,6 +2,7 @@
 // heap goes last.
 #include "startup.h"
 #include "../environment/environment.h"
+#include "../wizard/wizard.h"
 
 static void DestroyTable(TextTable table, int count)
 {
@@ -46,5 +47,6 @@ void Cleanup()
     CloseIfOpen(&g_app.accessToken);
     UnloadShellFolderFunctions();
     UnloadAccessCheckFunctions();
+    FreeDialogTemplates();
     DestroyPrivateHeap();
 }

@@ -1,6 +1,7 @@
 // Installer mode from the loaded script to the finishing actions, and the
 // uninstaller mode of a file without a package.
 #include "startup.h"
+#include "../package/package.h"
 #include "../script/script.h"
 #include "../environment/environment.h"
 #include "../wizard/wizard.h"
@@ -38,16 +39,22 @@ void RunInstaller()
     InterpretScript(g_app.script, g_app.scriptSize);
     if (!ShowRequirementNotice())
         return;
+    if (!PageSlotsUsable()) {
+        ReportDamagedPackage();
+        return;
+    }
     RunPageActions(g_app.lists.beforePrograms, g_app.lists.beforeDllCalls);
     StartupStep(1);
     g_app.wizardParent = g_app.backgroundEnabled ? CreateBackgroundWindow() : GetDesktopWindow();
-    g_app.frameWindow = CreateDialogParamA(g_app.instance, MAKEINTRESOURCEA(142 + g_app.layoutOffset),
-                                           g_app.wizardParent, WizardFrameProc, 0);
+    g_app.frameWindow = CreateDialogIndirectParamA(g_app.instance, DialogTemplate(IDD_FRAME + g_app.layoutOffset),
+                                                   g_app.wizardParent, WizardFrameProc, 0);
     MSG msg;
-    // A result of -1 (an invalid call) ends the loop as WM_QUIT does.
-    while (GetMessageA(&msg, 0, 0, 0) > 0)
-        if (!g_app.frameWindow || !IsDialogMessageA(g_app.frameWindow, &msg))
-            DispatchMessageA(&msg);
+    // Without a frame (no memory for the templates) there is nothing to wait
+    // for. A result of -1 (an invalid call) ends the loop as WM_QUIT does.
+    if (g_app.frameWindow)
+        while (GetMessageA(&msg, 0, 0, 0) > 0)
+            if (!g_app.frameWindow || !IsDialogMessageA(g_app.frameWindow, &msg))
+                DispatchMessageA(&msg);
 
     if (g_app.lastPageIndex != -1) {
         int first = g_app.lastPageIndex == 12 ? 11 : g_app.lastPageIndex;

@@ -6,3 +6,5 @@ BOOL StartupStep(int step);
 void Cleanup();
 void RunInstaller();
 void RunUninstallerMode();
+// A colour word of the script: a COLORREF, or a system colour by flag.
+COLORREF ResolveColorWord(COLORREF word);

@@ -1,6 +1,5 @@
 // Start-up steps 0 to 6. Each returns FALSE after showing its own failure message.
 #include "startup.h"
-#include <commctrl.h>
 #include "../environment/environment.h"
 
 static const char kCaption[] = "Quillset";
@@ -13,7 +12,12 @@ static BOOL Fail(const char* format, const char* argument)
 
 static BOOL GlobalInitialisation()
 {
-    InitCommonControls();
+    // At run time, not imported: an import would load the common controls,
+    // and the theme library they load by name, before the first instruction,
+    // from the program's folder first.
+    FARPROC initCommonControls = LoadCommonControls();
+    if (initCommonControls)
+        ((void(WINAPI*)())initCommonControls)();
     if (!CreatePrivateHeap())
         return Fail(SystemErrorText(GetLastError()), 0);
     if (!(g_app.instance = GetModuleHandleA(0)))
@@ -21,6 +25,8 @@ static BOOL GlobalInitialisation()
     static const char kLoadError[] = "载入 %s 出错.            ";
     if (!LoadAccessCheckFunctions())
         return Fail(kLoadError, "advapi32.dll");
+    if (!initCommonControls)
+        return Fail(kLoadError, "commctl32.dll");
     if (!LoadShellFolderFunctions())
         return Fail(kLoadError, "shell32.dll");
     if (!(g_app.richEditLibrary = LoadSystemLibrary("RichEd32.Dll")))
@@ -62,7 +68,7 @@ static BOOL GlobalInitialisation()
     return TRUE;
 }
 
-static COLORREF ResolveColorWord(COLORREF word)
+COLORREF ResolveColorWord(COLORREF word)
 {
     if (word & COLOR_WORD_WINDOW)
         return GetSysColor(COLOR_WINDOW);

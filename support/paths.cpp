@@ -10,7 +10,32 @@ void StripTrailingSlash(char* s)
 
 BOOL PathExists(const char* path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    // FindFirstFileA finds no entry for a drive or share root itself, so a
+    // root is searched through its contents.
+    char* copy = DupString(path, 2);
+    if (!copy)
+        return FALSE;
+    StripTrailingSlash(copy);
+    int n = lstrlenA(copy);
+    const char* server = copy[0] == '\\' && copy[1] == '\\' ? FindChar(copy + 2, '\\', -1, TRUE) : 0;
+    BOOL root = (copy[1] == ':' && (n == 2 || (n == 4 && copy[3] == '.')))
+             || (server && server[1] && !FindChar(server + 1, '\\', -1, TRUE));
+    if (root)
+        lstrcatA(copy, "\\*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(copy, &found);
+    DWORD error = GetLastError();
+    BOOL exists = search != INVALID_HANDLE_VALUE;
+    if (exists) {
+        FindClose(search);
+    } else if (root) {
+        // An empty root has nothing to find, yet exists.
+        copy[lstrlenA(copy) - 1] = 0;
+        exists = GetFileAttributesA(copy) != INVALID_FILE_ATTRIBUTES;
+    }
+    FreeMem(copy);
+    SetLastError(error);
+    return exists;
 }
 
 void CreateMissingFolders(char* path)

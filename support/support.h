@@ -94,6 +94,14 @@ BOOL FormatFileVersion(const char* path, char* text, BOOL checkType);
 // *LIBRARY on first use and looks NAME up in it.
 HMODULE LoadSystemLibrary(const char* name);
 FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* name);
+// Restricts the default library search to the system folder where the system
+// offers it, loads from there what the dialogs and shell calls load by name
+// later, then the common controls; their initialisation (ordinal 17), or null.
+FARPROC LoadCommonControls();
+// A library the script names for a DLL call (record 14), by its full PATH:
+// its own dependencies load from beside it, ahead of the system folders.
+// Those calls load their library through this, never by a bare name.
+HMODULE LoadScriptLibrary(const char* path);
 
 // Message boxes and the system's error text.
 int ShowMessage3(HWND owner, const char* caption, const char* format,

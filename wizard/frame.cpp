@@ -1,21 +1,267 @@
-// The wizard frame: the modeless main dialog that hosts one page at a time.
+// The wizard frame: the modeless main dialog that hosts one page at a time,
+// owns the bottom band with Back, Next, Cancel and the product label, and
+// moves between the twelve page slots.
 #include "wizard.h"
+#include "../script/script.h"
+#include "../engine/engine.h"
+#include "../uninstall/uninstall.h"
 
-INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM)
+// The maker's page that the product label opens.
+static const char kMakerAddress[] = "https://quillset.example.com/";
+
+enum { LAST_INSTALLER_SLOT = 11, FINISH_SLOT = 11, INSTALLING_TYPE = IDD_INSTALLING, LINK_WIDTH = 80 };
+
+int g_bandHeight;
+static HCURSOR s_handCursor;
+
+int PageType(int slot)
+{
+    return g_app.pages[slot].dialogId - g_app.layoutOffset;
+}
+
+// Slots 4, 5 and 7 have no template; a script that enables one of them, or
+// none at all, cannot be shown.
+BOOL PageSlotsUsable()
+{
+    BOOL any = FALSE;
+    for (int slot = 0; slot <= LAST_INSTALLER_SLOT; slot++) {
+        if (!g_app.pages[slot].enabled)
+            continue;
+        if (slot == 4 || slot == 5 || slot == 7)
+            return FALSE;
+        any = TRUE;
+    }
+    return any;
+}
+
+// The next enabled slot from FROM in direction STEP, or -1.
+static int FindEnabledSlot(int from, int step)
+{
+    for (int slot = from; slot >= 0 && slot <= LAST_INSTALLER_SLOT; slot += step)
+        if (g_app.pages[slot].enabled)
+            return slot;
+    return -1;
+}
+
+static void ShowPage(HWND frame, int slot)
+{
+    if (g_app.pageWindow)
+        DestroyWindow(g_app.pageWindow);
+    g_app.currentPage = slot;
+    g_app.pageWindow = CreateDialogIndirectParamA(g_app.instance, DialogTemplate(g_app.pages[slot].dialogId), frame,
+                                                  PageProc, slot);
+}
+
+static void ShowButton(HWND frame, int id, BOOL show)
+{
+    HWND button = GetDlgItem(frame, id);
+    ShowWindow(button, show ? SW_SHOW : SW_HIDE);
+    EnableWindow(button, show);
+}
+
+static void EndWizard(HWND frame)
+{
+    DestroyWindow(g_app.pageWindow);
+    g_app.pageWindow = 0;
+    DestroyWindow(frame);
+}
+
+static void WaitForWorker()
+{
+    if (g_app.workerThread)
+        WaitForSingleObject(g_app.workerThread, INFINITE);
+}
+
+static void Next(HWND frame)
+{
+    int current = g_app.currentPage;
+    if (PageType(current) == IDD_DESTINATION && !ValidateDestination(frame, g_app.pageWindow))
+        return;
+    int next = FindEnabledSlot(current + 1, 1);
+    g_app.previousPage = current;
+    if (next < 0) {
+        // The entry point runs this page's actions after the loop.
+        g_app.lastPageIndex = current;
+        EndWizard(frame);
+        return;
+    }
+    for (int slot = current; slot < next; slot++)
+        RunPageActions(g_app.pages[slot].runList, g_app.pages[slot].runList2);
+    ShowPage(frame, next);
+    BOOL navigable = PageType(next) < INSTALLING_TYPE;
+    ShowButton(frame, IDC_BACK, navigable);
+    if (!navigable)
+        ShowButton(frame, IDC_NEXT, FALSE);
+}
+
+static void Back(HWND frame)
+{
+    if (g_app.previousPage < 0)
+        return;
+    int slot = g_app.previousPage;
+    g_app.previousPage = FindEnabledSlot(slot - 1, -1);
+    if (g_app.previousPage < 0)
+        ShowButton(frame, IDC_BACK, FALSE);
+    ShowPage(frame, slot);
+}
+
+static BOOL Confirm(HWND frame, const char* question)
+{
+    return MessageBoxA(frame, question, g_app.captionText, MB_ICONQUESTION | MB_YESNO) == IDYES;
+}
+
+// Cancel, Escape, the close box, the background window's close: while the
+// worker can still be stopped it is held at its next check point during
+// the question.
+static void Cancel(HWND frame)
+{
+    int slot = g_app.currentPage;
+    const char* question = GetText(g_app.textsWizard, PageType(slot) == INSTALLING_TYPE ? 8 : 0);
+    ResetEvent(g_app.pauseEvent);
+    if (g_app.workerThread && WaitForSingleObject(g_app.installDoneEvent, 0) != WAIT_OBJECT_0) {
+        BOOL quit = Confirm(frame, question);
+        if (quit)
+            PostThreadMessageA(g_app.workerThreadId, WM_QUIT, 0, 0);
+        SetEvent(g_app.pauseEvent);
+        if (!quit)
+            return;
+        WaitForWorker();
+        RunUninstaller(TRUE);
+        EndWizard(frame);
+        return;
+    }
+    SetEvent(g_app.pauseEvent);
+    WaitForWorker();
+    if (slot != FINISH_SLOT && !Confirm(frame, question))
+        return;
+    if (slot == FINISH_SLOT)
+        g_app.lastPageIndex = 12;
+    EndWizard(frame);
+}
+
+static void Start(HWND frame)
+{
+    g_app.frameWindow = frame;
+    s_handCursor = LoadCursorA(0, IDC_HAND);
+    if (g_app.backgroundEnabled)
+        SetWindowLongA(frame, GWL_STYLE, GetWindowLongA(frame, GWL_STYLE) & ~WS_MINIMIZEBOX);
+    else
+        SetClassLongPtrA(frame, GCLP_HICON, (LONG_PTR)LoadIconA(g_app.instance, MAKEINTRESOURCEA(IDI_MAIN)));
+    static const WORD kBodyFontControls[] = { IDC_TITLE, IDC_SUBTITLE, IDC_BACK, IDC_NEXT, IDC_CANCEL };
+    for (int i = 0; i < 5; i++)
+        SendDlgItemMessageA(frame, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_app.bodyFont, 0);
+    RECT line, client;
+    GetWindowRect(GetDlgItem(frame, IDC_BAND_LINE_RIGHT), &line);
+    MapWindowPoints(0, frame, (POINT*)&line, 2);
+    GetClientRect(frame, &client);
+    g_bandHeight = client.bottom - line.top;
+    ShowPage(frame, FindEnabledSlot(g_app.currentPage + 1, 1));
+}
+
+void DrawStripe(HDC dc, const POINT* corners)
+{
+    HPALETTE palette = SelectPalette(dc, g_app.uiPalette, FALSE);
+    RealizePalette(dc);
+    HGDIOBJ brush = SelectObject(dc, g_app.stripeBrush);
+    HGDIOBJ pen = SelectObject(dc, g_app.stripePen);
+    Polygon(dc, corners, 4);
+    SelectObject(dc, pen);
+    SelectObject(dc, brush);
+    SelectPalette(dc, palette, FALSE);
+}
+
+static void PaintBand(HWND frame, HDC dc)
+{
+    RECT client;
+    GetClientRect(frame, &client);
+    int w = client.right, h = client.bottom;
+    RECT band = { 0, h - g_bandHeight, w, h };
+    FillRect(dc, &band, g_app.bandBrush);
+    if (g_app.layoutOffset || !h)
+        return;
+    // The lower part of the stripe that the page's upper part continues.
+    int x0 = (g_app.stripeBottomWidth - g_app.stripeTopWidth) * g_bandHeight / h + w - g_app.stripeBottomWidth + 1;
+    POINT corners[4] = { { x0, h - g_bandHeight }, { w - 1, h - g_bandHeight }, { w - 1, h - 1 },
+                         { w - g_app.stripeBottomWidth, h - 1 } };
+    DrawStripe(dc, corners);
+}
+
+static BOOL InLink(HWND frame, LPARAM lParam)
+{
+    RECT client;
+    GetClientRect(frame, &client);
+    RECT link = { 0, client.bottom - g_bandHeight - 5, LINK_WIDTH, client.bottom - 30 };
+    POINT point = { (short)LOWORD(lParam), (short)HIWORD(lParam) };
+    return PtInRect(&link, point);
+}
+
+INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        SendMessageA(frame, WM_SETICON, ICON_BIG, (LPARAM)LoadIconA(g_app.instance, MAKEINTRESOURCEA(IDI_MAIN)));
+        Start(frame);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
+        case IDOK:
+            if (PageType(g_app.currentPage) >= INSTALLING_TYPE)
+                return TRUE;
+            // Enter elsewhere is Next.
+        case IDC_NEXT:
+            Next(frame);
+            return TRUE;
+        case IDC_BACK:
+            Back(frame);
+            return TRUE;
         case IDCANCEL:
         case IDC_CANCEL:
-            DestroyWindow(frame);
+            Cancel(frame);
             return TRUE;
         }
         break;
+    case WM_INSTALL_FAILED:
+        WaitForWorker();
+        EndWizard(frame);
+        return TRUE;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+            if (!g_app.backgroundEnabled)
+                break;
+        case SC_SIZE:
+        case SC_MAXIMIZE:
+        case SC_KEYMENU:
+            return TRUE;
+        }
+        break;
+    case WM_SYSCOLORCHANGE:
+        SendMessageA(g_app.pageWindow, message, wParam, lParam);
+        break;
+    case WM_ERASEBKGND:
+        PaintBand(frame, (HDC)wParam);
+        return TRUE;
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = (HDC)wParam;
+        COLORREF band = ResolveColorWord(g_app.bandColor);
+        SetBkColor(dc, band);
+        SetBkMode(dc, TRANSPARENT);
+        if (GetDlgCtrlID((HWND)lParam) == IDC_PRODUCT_LABEL)
+            SetTextColor(dc, RGB(GetRValue(band) * 5 / 6, GetGValue(band) * 5 / 6, GetBValue(band) * 5 / 6));
+        return (INT_PTR)GetStockObject(NULL_BRUSH);
+    }
+    case WM_LBUTTONUP:
+        if (InLink(frame, lParam)) {
+            SetCursor(s_handCursor);
+            ShellExecuteA(0, "open", kMakerAddress, 0, 0, SW_SHOW);
+        }
+        return TRUE;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+        if (InLink(frame, lParam))
+            SetCursor(s_handCursor);
+        return TRUE;
     case WM_DESTROY:
+        g_app.frameWindow = 0;
         PostQuitMessage(0);
         return TRUE;
     }

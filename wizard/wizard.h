@@ -1,8 +1,9 @@
 // The wizard: frame, pages, destination checks, background window, and the
 // dialog templates they are created from.
 #pragma once
-#include "../startup/app_state.h"
+#include "../startup/startup.h"
 #include "../resources/ids.h"
+#undef GetFreeSpace  // the SDK's 16-bit compatibility macro; the runtime has its own
 
 // Dialog templates: stored compressed in the image, inflated on first use.
 // Null when ID names no template (or the templates cannot be inflated).
@@ -13,12 +14,16 @@ void FreeDialogTemplates();
 INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam);
 // False when the script enables no page, or a slot without a template.
 BOOL PageSlotsUsable();
+// A slot's page type: its large-layout dialog id.
+int PageType(int slot);
+// The frame's bottom band in pixels, taken when the frame is created.
+extern int g_bandHeight;
+// The decorative stripe: a quadrilateral in the palette's stripe colour.
+void DrawStripe(HDC dc, const POINT* corners);
 
 // Pages and the uninstaller dialog (wizard/pages.cpp): one procedure for all.
 INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 enum { WM_RETEXT = WM_USER + 10, WM_INSTALL_FAILED = WM_USER + 12 };
-// A colour word of the script: a COLORREF, or a system colour by flag.
-COLORREF ResolveColorWord(COLORREF word);
 
 // Destination folder, disk space and browsing (wizard/destination.cpp).
 BOOL IsValidInstallPath(const char* text);
@@ -29,6 +34,8 @@ DWORD FindExistingPart(const char* path, char** existing);
 // "\\server\share\" for a UNC path. ROOT holds MAX_PATH bytes.
 void FreeSpaceRoot(const char* path, char* root);
 ULONGLONG GetFreeSpace(const char* root);
+// "%u Kb" up to 999,999 KB, "%u Mb" above; TEXT holds 16 bytes.
+void FormatFreeSpace(ULONGLONG bytes, char* text);
 void ShowFreeSpace(const char* root, HWND control);
 BOOL BrowseForFolder(HWND owner, const char* title, const char* initialFolder, char* out);
 BOOL ValidateDestination(HWND frame, HWND page);

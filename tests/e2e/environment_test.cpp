@@ -1,8 +1,7 @@
 // The runtime against the machine it runs on: a package that needs a newer
-// Windows is refused with its own text and changes nothing, and libraries
-// planted beside the installer are never loaded in place of the system's.
+// Windows is refused with its own text and changes nothing. (Libraries
+// planted beside a package: planted_library_test.cpp.)
 #include <gtest/gtest.h>
-#include "fixture_path.h"
 #include "wine_settings.h"
 #include "package_fixture.h"
 
@@ -83,35 +82,6 @@ TEST(Requirements, TooOldWindowsIsRefusedWithTheReleaseName)
     EXPECT_TRUE(SameTime(LastWrite(HKEY_CURRENT_USER, shellFolders), userBefore));
     EXPECT_TRUE(SameTime(LastWrite(HKEY_LOCAL_MACHINE, shellFolders), machineBefore));
     EXPECT_EQ(FilesIn(folder), 1) << "nothing beside the installer";
-}
-
-// Under Wine a DLL beside the program wins over Wine's own only when it is
-// named native first, which is how Windows searches the program's folder.
-TEST(PlantedLibraries, NeverLoadedFromTheInstallersFolder)
-{
-    // Not version.dll: Wine's own gdi32 imports it at process start, before
-    // any code of the runtime runs, so a planted one would stop any program.
-    // The runtime looks it up by its system path like the others.
-    const char* planted[] = { "RichEd32.Dll", "DDRAW.DLL", "DINPUT.DLL", "D3D8.DLL", "D3D9.DLL" };
-    std::string folder = FreshFolder("Planted");
-    for (const char* name : planted)
-        ASSERT_TRUE(CopyFileA(FixturePath("marker.dll").c_str(), (folder + "\\" + name).c_str(), FALSE)) << name;
-    std::string path = WriteInstaller(folder, "planted.exe", MinimalScript());
-    ASSERT_FALSE(path.empty());
-    ProgramSettings wine("planted.exe");
-    for (const char* library : { "riched32", "ddraw", "dinput", "d3d8", "d3d9" })
-        wine.Set("DllOverrides", library, "native,builtin");
-
-    Process runtime;
-    ASSERT_TRUE(Start(runtime, path));
-    HWND frame = WaitForWindow(runtime, IsWizardFrame);
-    EXPECT_NE(frame, nullptr);
-    if (frame)
-        Click(frame, IDCANCEL);
-    EXPECT_EQ(runtime.WaitForExit(), 0);
-    for (const char* name : planted)
-        EXPECT_EQ(GetFileAttributesA((folder + "\\" + name + ".loaded").c_str()), INVALID_FILE_ATTRIBUTES)
-            << name << " was loaded from the installer's folder";
 }
 
 }  // namespace

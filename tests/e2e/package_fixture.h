@@ -24,6 +24,9 @@ std::string WriteInstaller(const std::string& folder, const std::string& name, c
 
 bool IsWizardFrame(HWND window);  // the frame dialog, not a message box
 
+// Cancels the wizard of RUNTIME and confirms the question.
+void CancelWizard(const Process& runtime, HWND frame);
+
 // Starts the installer at PATH and expects the wizard with no message box on
 // the way; cancels it and expects exit code 0.
 void ExpectSilentWizardThenCancel(const std::string& path);

@@ -77,7 +77,7 @@ TEST_F(SelfCheck, IntactPackageReachesTheWizard)
     ASSERT_TRUE(Start(runtime, folder_ + "\\pristine.exe"));
     HWND frame = WaitForWindow(runtime, IsWizardFrame);
     ASSERT_NE(frame, nullptr);
-    Click(frame, IDCANCEL);
+    CancelWizard(runtime, frame);
     EXPECT_EQ(runtime.WaitForExit(), 0);
 }
 
@@ -89,7 +89,7 @@ TEST_F(SelfCheck, BytesBeforeTheCheckedRangeDoNotCount)
         ASSERT_TRUE(Start(runtime, Variant("header.exe", at, 0x40)));
         HWND frame = WaitForWindow(runtime, IsWizardFrame);
         ASSERT_NE(frame, nullptr);
-        Click(frame, IDCANCEL);
+        CancelWizard(runtime, frame);
         EXPECT_EQ(runtime.WaitForExit(), 0);
     }
 }

@@ -1,0 +1,394 @@
+// The one dialog procedure of every installer page and of the uninstaller's
+// dialog: texting, each page's own start and write-back, painting, colours.
+#include "wizard.h"
+#include "../script/script.h"
+#include "../engine/engine.h"
+#include <commctrl.h>
+
+enum { FOLDER_TEXT_SIZE = 32768, NO_CAPTION = 0xF };
+
+static int s_headerHeight;
+static int s_languageSelection;
+
+// The textsExtra entries of Back, Next, Cancel and Browse, a nibble each,
+// per page type from 129 to 141; NO_CAPTION leaves the control's text.
+static const WORD kCaptionIndexes[] = {
+    0x012F, 0x012F, 0x056F, 0x012F, 0xFFFF, 0xFFFF, 0x0127, 0xFFFF, 0x012F, 0x032F, 0xFF2F, 0xFF8F, 0xFF8F,
+};
+
+static void SetExpandedText(HWND window, const char* text)
+{
+    if (!window || !text)
+        return;
+    char* expanded = ExpandVariables(text);
+    SetWindowTextA(window, expanded);
+    FreeMem(expanded);
+}
+
+static int SlotOf(HWND page)
+{
+    return (int)GetWindowLongPtrA(page, GWLP_USERDATA);
+}
+
+// What every page does when it is created and again after a language change.
+static void TextPage(HWND page, int slot)
+{
+    StringList** texts = g_app.pages[slot].texts;
+    const char* title = GetText(texts, 0);
+    if (g_app.backgroundEnabled)
+        SetWindowTextA(g_app.wizardParent, title);
+    // The uninstaller's dialog has no frame: its own title and buttons.
+    HWND frame = g_app.frameWindow ? g_app.frameWindow : page;
+    SetExpandedText(frame, title);
+    WORD captions = kCaptionIndexes[PageType(slot) - IDD_LANGUAGE];
+    for (int i = 0; i < 4; i++) {
+        int index = (captions >> (12 - 4 * i)) & 0xF;
+        const char* caption = GetText(g_app.textsExtra, index);
+        if (index == NO_CAPTION || !caption)
+            continue;
+        HWND button = GetDlgItem(frame, IDC_BACK + i);
+        SetWindowTextA(button ? button : GetDlgItem(page, IDC_BACK + i), caption);
+    }
+    for (int i = 1; i < 20; i++)
+        SetExpandedText(GetDlgItem(page, 1000 + i), GetText(texts, i));
+}
+
+static void SetFonts(HWND page)
+{
+    SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, (WPARAM)g_app.titleFont, 0);
+    static const WORD kBodyFontControls[] = { 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
+                                              IDC_BROWSE, IDC_FOLDER_EDIT, IDC_FOLDER_LIST };
+    for (int i = 0; i < 11; i++)
+        SendDlgItemMessageA(page, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_app.bodyFont, 0);
+}
+
+static void InitLanguagePage(HWND page)
+{
+    HWND combo = GetDlgItem(page, IDC_COMBO);
+    SetFocus(combo);
+    for (int i = 0; i < ListCount(g_app.languageList); i++) {
+        int id = ParseNumber(ListGet(g_app.languageList, i));
+        int item = (int)SendMessageA(combo, CB_ADDSTRING, 0, (LPARAM)ListGet(g_app.lists.languageNames, id));
+        SendMessageA(combo, CB_SETITEMDATA, item, id);
+    }
+    s_languageSelection = -1;
+    int count = (int)SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (int item = 0; item < count; item++)
+        if ((WORD)SendMessageA(combo, CB_GETITEMDATA, item, 0) == g_app.languageId)
+            s_languageSelection = item;
+    SendMessageA(combo, CB_SETCURSEL, s_languageSelection, 0);
+}
+
+static void OnLanguageChosen(HWND page)
+{
+    HWND combo = GetDlgItem(page, IDC_COMBO);
+    int item = (int)SendMessageA(combo, CB_GETCURSEL, 0, 0);
+    if (item == s_languageSelection)
+        return;
+    s_languageSelection = item;
+    g_app.languageId = (WORD)SendMessageA(combo, CB_GETITEMDATA, item, 0);
+    SendMessageA(page, WM_RETEXT, 0, SlotOf(page));
+}
+
+// The folder list is a list box in the large layout and the drop-down part
+// of the folder combo box in the small one.
+static BOOL SmallLayout()
+{
+    return g_app.layoutOffset != 0;
+}
+
+static HWND FolderText(HWND page)
+{
+    return GetDlgItem(page, SmallLayout() ? IDC_COMBO : IDC_FOLDER_EDIT);
+}
+
+static void EnableFolderControls(HWND page, BOOL enable)
+{
+    EnableWindow(FolderText(page), enable);
+    EnableWindow(GetDlgItem(page, IDC_FOLDER_LIST), enable);
+}
+
+// Adds NAME unless the list already holds it (the list's own comparison
+// ignores case).
+static void AddFolderName(HWND list, const char* name)
+{
+    UINT find = SmallLayout() ? CB_FINDSTRINGEXACT : LB_FINDSTRINGEXACT;
+    if (SendMessageA(list, find, (WPARAM)-1, (LPARAM)name) < 0)
+        SendMessageA(list, SmallLayout() ? CB_ADDSTRING : LB_ADDSTRING, 0, (LPARAM)name);
+}
+
+enum { MACRO_COMMON_PROGRAMS = 5, MACRO_PROGRAMS = 17 };
+
+static void ListProgramFolders(HWND list, int macro)
+{
+    char* pattern = CombinePath(ListGet(g_app.lists.folderMacroPaths, macro), "*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = pattern ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
+    FreeMem(pattern);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const char* name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpA(name, ".") && lstrcmpA(name, ".."))
+            AddFolderName(list, name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+static void InitShortcutsPage(HWND page)
+{
+    BYTE offered = g_app.optionsB;
+    EnableWindow(GetDlgItem(page, IDC_CREATE_GROUP), (offered & OPTION_B_OFFER_GROUP) && g_app.groupShortcutsPresent);
+    EnableWindow(GetDlgItem(page, IDC_CREATE_DESKTOP),
+                 (offered & OPTION_B_OFFER_DESKTOP) && g_app.desktopShortcutsPresent);
+    EnableWindow(GetDlgItem(page, IDC_CREATE_QUICK_LAUNCH),
+                 (offered & OPTION_B_OFFER_QUICK_LAUNCH) && g_app.quickLaunchShortcutsPresent);
+    if (g_app.createProgramGroup) {
+        CheckDlgButton(page, IDC_CREATE_GROUP, BST_CHECKED);
+        EnableFolderControls(page, TRUE);
+    }
+    CheckDlgButton(page, IDC_CREATE_DESKTOP, g_app.createDesktopShortcuts);
+    CheckDlgButton(page, IDC_CREATE_QUICK_LAUNCH, g_app.createQuickLaunchShortcuts);
+
+    HWND text = FolderText(page);
+    HWND list = SmallLayout() ? text : GetDlgItem(page, IDC_FOLDER_LIST);
+    const char* group = GetVariable("%ShortcutsGroup%");
+    SetFocus(text);
+    SetWindowTextA(text, group);
+    AddFolderName(list, group);
+    ListProgramFolders(list, MACRO_COMMON_PROGRAMS);
+    ListProgramFolders(list, MACRO_PROGRAMS);
+    SendMessageA(list, SmallLayout() ? CB_SELECTSTRING : LB_SELECTSTRING, (WPARAM)-1, (LPARAM)group);
+    // Selecting in the combo box replaced the typed text with the item's.
+    if (SmallLayout())
+        SetWindowTextA(text, group);
+}
+
+static void ShowChecked(HWND page, int id)
+{
+    CheckDlgButton(page, id, BST_CHECKED);
+    ShowWindow(GetDlgItem(page, id), SW_SHOW);
+}
+
+static void InitFinishPage(HWND page, StringList** texts)
+{
+    if (!g_app.installOk)
+        ShowWindow(GetDlgItem(page, IDC_ERROR_TEXT), SW_SHOW);
+    if (g_app.restartRequired) {
+        SetExpandedText(GetDlgItem(page, IDC_CLOSING_TEXT),
+                        GetText(texts, ListCount(g_app.lists.pendingReplacements) ? 9 : 10));
+        ShowChecked(page, IDC_RESTART_BOX);
+        ShowWindow(GetDlgItem(page, IDC_RESTART_TEXT), SW_SHOW);
+        return;
+    }
+    if (g_app.launchEnabled[1]) {
+        ShowChecked(page, IDC_README_BOX);
+    } else {
+        RECT place;
+        GetWindowRect(GetDlgItem(page, IDC_README_BOX), &place);
+        MapWindowPoints(0, page, (POINT*)&place, 2);
+        SetWindowPos(GetDlgItem(page, IDC_LAUNCH_BOX), 0, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    if (g_app.launchEnabled[0])
+        ShowChecked(page, IDC_LAUNCH_BOX);
+}
+
+static void InitPage(HWND page, int slot)
+{
+    SetWindowLongPtrA(page, GWLP_USERDATA, slot);
+    SetFonts(page);
+    RECT line;
+    GetWindowRect(GetDlgItem(page, IDC_HEADER_LINE), &line);
+    MapWindowPoints(0, page, (POINT*)&line, 2);
+    s_headerHeight = line.bottom;
+    TextPage(page, slot);
+    StringList** texts = g_app.pages[slot].texts;
+    switch (PageType(slot)) {
+    case IDD_LANGUAGE:
+        InitLanguagePage(page);
+        break;
+    case IDD_WELCOME:
+        if (SmallLayout())
+            SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(texts, 7));
+        break;
+    case IDD_LICENCE:
+    case IDD_INFORMATION: {
+        const char* text = PageType(slot) == IDD_LICENCE ? g_app.licenceText : g_app.infoText;
+        if (text)
+            SetDlgItemTextA(page, IDC_RICHEDIT, text);
+        break;
+    }
+    case IDD_DESTINATION:
+        InitDestinationPage(page);
+        break;
+    case IDD_SHORTCUTS:
+        InitShortcutsPage(page);
+        break;
+    case IDD_INSTALLING:
+        SetDlgItemTextA(page, IDC_FILE_TEXT, "");
+        StartInstallWorker(page);
+        break;
+    case IDD_FINISH:
+        InitFinishPage(page, texts);
+        break;
+    }
+}
+
+// The page stores what the user chose when it is left, in either direction.
+static void WriteBack(HWND page)
+{
+    if (g_app.workerThread) {
+        CloseHandle(g_app.workerThread);
+        g_app.workerThread = 0;
+    }
+    UnrealizeObject(g_app.uiPalette);
+    char* text = (char*)AllocMem(FOLDER_TEXT_SIZE);
+    if (!text)
+        return;
+    switch (PageType(SlotOf(page))) {
+    case IDD_DESTINATION:
+        if (GetDlgItemTextA(page, IDC_FOLDER_EDIT, text, FOLDER_TEXT_SIZE)) {
+            StripTrailingSlash(text);
+            SetVariable("%InstallPath%", text);
+        }
+        break;
+    case IDD_SHORTCUTS:
+        if (GetWindowTextA(FolderText(page), text, FOLDER_TEXT_SIZE))
+            SetVariable("%ShortcutsGroup%", text);
+        g_app.createDesktopShortcuts = IsDlgButtonChecked(page, IDC_CREATE_DESKTOP);
+        g_app.createQuickLaunchShortcuts = IsDlgButtonChecked(page, IDC_CREATE_QUICK_LAUNCH);
+        break;
+    case IDD_FINISH:
+        g_app.restartNow = IsDlgButtonChecked(page, IDC_RESTART_BOX);
+        g_app.launchEnabled[1] = IsDlgButtonChecked(page, IDC_README_BOX);
+        g_app.launchEnabled[0] = IsDlgButtonChecked(page, IDC_LAUNCH_BOX);
+        break;
+    }
+    FreeMem(text);
+}
+
+static void OnCommand(HWND page, WORD id, WORD code)
+{
+    int type = PageType(SlotOf(page));
+    if (id == IDOK || id == IDCANCEL) {
+        if (g_app.frameWindow)
+            SendMessageA(g_app.frameWindow, WM_COMMAND, id == IDOK ? IDC_NEXT : IDC_CANCEL, 0);
+        return;
+    }
+    if (type == IDD_LANGUAGE && id == IDC_COMBO && code == CBN_SELCHANGE)
+        OnLanguageChosen(page);
+    if (type == IDD_DESTINATION && id == IDC_FOLDER_EDIT && code == EN_CHANGE)
+        OnDestinationEdited(page);
+    if (type == IDD_DESTINATION && id == IDC_BROWSE)
+        OnBrowse(page);
+    if (type == IDD_SHORTCUTS && id == IDC_FOLDER_LIST && code == LBN_SELCHANGE) {
+        HWND list = GetDlgItem(page, IDC_FOLDER_LIST);
+        char* text = (char*)AllocMem(FOLDER_TEXT_SIZE);
+        int item = (int)SendMessageA(list, LB_GETCURSEL, 0, 0);
+        if (text && item >= 0 && SendMessageA(list, LB_GETTEXTLEN, item, 0) < FOLDER_TEXT_SIZE) {
+            SendMessageA(list, LB_GETTEXT, item, (LPARAM)text);
+            SetDlgItemTextA(page, IDC_FOLDER_EDIT, text);
+        }
+        FreeMem(text);
+    }
+    if (type == IDD_SHORTCUTS && id == IDC_CREATE_GROUP) {
+        g_app.createProgramGroup = IsDlgButtonChecked(page, IDC_CREATE_GROUP);
+        EnableFolderControls(page, g_app.createProgramGroup);
+    }
+}
+
+static void Paint(HWND page, HDC dc)
+{
+    RECT client;
+    GetClientRect(page, &client);
+    BOOL uninstaller = PageType(SlotOf(page)) == IDD_UNINSTALLER;
+    // Installer pages are 2 dialog units wider than the frame's client area.
+    int w = uninstaller ? client.right : client.right - 3, h = client.bottom;
+    RECT header = { 0, 0, w, s_headerHeight };
+    FillRect(dc, &header, g_app.headerBrush);
+    RECT body = { 0, s_headerHeight, w, h };
+    BOOL headerColoured = PageType(SlotOf(page)) == IDD_WELCOME && (g_app.optionsA & OPTION_A_HEADER_WELCOME);
+    FillRect(dc, &body, headerColoured ? g_app.headerBrush : g_app.bodyBrush);
+    if (!SmallLayout()) {
+        // The upper part of the stripe; the frame's band draws the rest.
+        int bottomLeft = uninstaller ? w - g_app.stripeBottomWidth
+                                     : (g_app.stripeBottomWidth - g_app.stripeTopWidth) * g_bandHeight / (h + g_bandHeight)
+                                           + w - g_app.stripeBottomWidth + 1;
+        POINT corners[4] = { { w - g_app.stripeTopWidth, -1 }, { w, -1 }, { w, h }, { bottomLeft, h } };
+        DrawStripe(dc, corners);
+    }
+    InvalidateRect(GetDlgItem(g_app.frameWindow, IDC_PRODUCT_LABEL), 0, FALSE);
+}
+
+static HBRUSH StaticColours(HWND page, HDC dc, HWND control)
+{
+    int type = PageType(SlotOf(page));
+    int id = GetDlgCtrlID(control);
+    SetBkMode(dc, TRANSPARENT);
+    COLORREF text = id == IDC_TITLE ? g_app.titleTextColor : g_app.bodyTextColor;
+    if (type == IDD_UNINSTALLER && (id == IDC_UNINSTALL_LABEL || id == IDC_UNINSTALL_LINE)) {
+        COLORREF band = ResolveColorWord(g_app.bandColor);
+        text = RGB((GetRValue(band) >> 2) * 3, (GetGValue(band) >> 2) * 3, (GetBValue(band) >> 2) * 3);
+    }
+    SetTextColor(dc, text);
+    // Check boxes and the folder group paint their own background.
+    BOOL filled = (type == IDD_SHORTCUTS && id >= IDC_CREATE_GROUP && id <= IDC_CREATE_QUICK_LAUNCH)
+                  || (type == IDD_FINISH && id >= IDC_LAUNCH_BOX && id <= IDC_RESTART_BOX)
+                  || (type == IDD_DESTINATION && id == IDC_DEST_GROUP);
+    return filled ? g_app.bodyBrush : (HBRUSH)GetStockObject(NULL_BRUSH);
+}
+
+static void RecreateBrush(HBRUSH* brush, COLORREF word)
+{
+    DeleteObject(*brush);
+    *brush = CreateSolidBrush(ResolveColorWord(word));
+}
+
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitPage(page, (int)lParam);
+        return FALSE;
+    case WM_RETEXT: {
+        TextPage(page, (int)lParam);
+        for (int id = IDC_TITLE; id <= IDC_TEXT3; id++) {
+            RECT area;
+            GetWindowRect(GetDlgItem(page, id), &area);
+            MapWindowPoints(0, page, (POINT*)&area, 2);
+            InvalidateRect(g_app.frameWindow, &area, TRUE);
+            InvalidateRect(page, &area, TRUE);
+        }
+        return TRUE;
+    }
+    case WM_COMMAND:
+        OnCommand(page, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_DESTROY:
+        WriteBack(page);
+        return TRUE;
+    case WM_ERASEBKGND:
+        Paint(page, (HDC)wParam);
+        return TRUE;
+    case WM_CTLCOLORSTATIC: {
+        int id = GetDlgCtrlID((HWND)lParam);
+        if (id == IDC_FOLDER_EDIT || id == IDC_COMBO)
+            return FALSE;
+        return (INT_PTR)StaticColours(page, (HDC)wParam, (HWND)lParam);
+    }
+    case WM_SYSCOLORCHANGE:
+        RecreateBrush(&g_app.bodyBrush, g_app.bodyColor);
+        RecreateBrush(&g_app.headerBrush, g_app.headerColor);
+        RecreateBrush(&g_app.bandBrush, g_app.bandColor);
+        return TRUE;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_SIZE:
+        case SC_MAXIMIZE:
+        case SC_KEYMENU:
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
