@@ -12,6 +12,7 @@ up to the file size: headers, every folder's code and constants, imports,
 resources and the padding of sections to the 512-byte file alignment.
 """
 import collections
+import os
 import re
 import subprocess
 import sys
@@ -36,8 +37,8 @@ def sections(tool, image):
 
 def main():
     image, symbols, source_dir, zlib_dir, tool = sys.argv[1:6]
-    source_dir = source_dir.rstrip("/") + "/"
-    zlib_dir = zlib_dir.rstrip("/") + "/"
+    source_dir = os.path.abspath(source_dir) + "/"
+    zlib_dir = os.path.abspath(zlib_dir) + "/"
 
     def folder_of(path):
         if path.startswith(zlib_dir):
@@ -70,7 +71,11 @@ def main():
             continue
         address = int(m.group(1), 16)
         instructions.append(address)
-        for operand in re.findall(r"0x([0-9a-f]{6,8})\b", m.group(2)):
+        # An address as an immediate, a plain memory operand or a jump table;
+        # an indexed operand may be a table's address with its index bias
+        # folded in, pointing into the middle of some other constant.
+        text = m.group(2)
+        for operand in re.findall(r"(?:\$|[ ,]|\*)0x([0-9a-f]{6,8})(?!\w)(?!\((?:%|,%\w+,[^4]))", text):
             target = int(operand, 16)
             if constants_start <= target < text_end:
                 references[target].append(address)
