@@ -6,6 +6,7 @@
 #include <vector>
 #include "script/script.h"
 #include "startup/startup.h"
+#include "run_state_test.h"
 #include "package_writer.h"
 
 AppState g_app;
@@ -27,19 +28,8 @@ std::string Str(const char* s)
     return s ? s : "(null)";
 }
 
-// Every test starts from the state start-up step 0 leaves.
-class Script : public testing::Test {
+class Script : public RunStateTest {
 protected:
-    void SetUp() override
-    {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ASSERT_TRUE(StartupStep(0));
-    }
-    void TearDown() override
-    {
-        Cleanup();
-        CreatePrivateHeap();
-    }
     void Run(const ScriptWriter& script)
     {
         Bytes bytes = script.finish();

@@ -10,6 +10,7 @@
 #include "wizard/wizard.h"
 #include "script/script.h"
 #include "startup/startup.h"
+#include "run_state_test.h"
 
 AppState g_app;
 
@@ -98,19 +99,8 @@ private:
     std::string folder_;
 };
 
-// Every test starts from the state start-up step 0 leaves.
-class Wizard : public testing::Test {
+class Wizard : public RunStateTest {
 protected:
-    void SetUp() override
-    {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ASSERT_TRUE(StartupStep(0));
-    }
-    void TearDown() override
-    {
-        Cleanup();
-        CreatePrivateHeap();
-    }
     static void SetText(TextTable table, int index, const char* text)
     {
         ListSetAt(table[g_app.languageId], index, text);
