@@ -41,6 +41,7 @@ struct AppLists {
     StringList* pendingReplacements;
     StringList* restartDeletes;
     StringList* leftovers;
+    StringList* logLines;        // every install-log line recorded so far, each with its "\n"
 };
 
 struct AppState {
@@ -123,6 +124,8 @@ struct AppState {
     // Wizard and workers.
     HWND wizardParent, frameWindow, pageWindow;
     int currentPage, previousPage, lastPageIndex;
+    HANDLE logFile;              // the temporary install log while the worker writes it
+    char* tempLogPath;
     HANDLE workerThread;
     DWORD workerThreadId;
     BOOL installOk, restartRequired, restartNow;

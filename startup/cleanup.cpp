@@ -27,7 +27,8 @@ void Cleanup()
     char* strings[] = { g_app.modulePath, g_app.moduleFolder, g_app.tempFolder, g_app.productName,
                         g_app.productFullName, g_app.captionText, g_app.licenceText, g_app.infoText,
                         g_app.launchPrograms[0], g_app.launchPrograms[1], (char*)g_app.script,
-                        g_app.requiredWindows, g_app.requiredDirectX, g_app.requiredIE, g_app.requiredAccess };
+                        g_app.requiredWindows, g_app.requiredDirectX, g_app.requiredIE, g_app.requiredAccess,
+                        g_app.tempLogPath };
     for (DWORD i = 0; i < sizeof(strings) / sizeof(strings[0]); i++)
         FreeMem(strings[i]);
     if (g_app.richEditLibrary)
@@ -41,6 +42,7 @@ void Cleanup()
     for (int p = 0; p < PAGE_COUNT; p++)
         DestroyTable(g_app.pages[p].texts, LANGUAGE_COUNT + 2);
     CloseIfOpen(&g_app.moduleFile);
+    CloseIfOpen(&g_app.logFile);
     CloseIfOpen(&g_app.uninstallDoneEvent);
     CloseIfOpen(&g_app.installDoneEvent);
     CloseIfOpen(&g_app.pauseEvent);
