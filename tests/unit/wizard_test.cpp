@@ -11,6 +11,7 @@
 #include "script/script.h"
 #include "startup/startup.h"
 #include "run_state_test.h"
+#include "scratch_folder.h"
 
 AppState g_app;
 
@@ -22,41 +23,6 @@ std::string Take(char* s)
     FreeMem(s);
     return result;
 }
-
-std::string TempFolder()
-{
-    char path[MAX_PATH];
-    GetTempPathA(MAX_PATH, path);
-    std::string result = path;
-    if (!result.empty() && result.back() == '\\')
-        result.pop_back();
-    return result;
-}
-
-// A fresh folder, by default under the temporary folder, removed with its
-// subfolders.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const char* name, const std::string& parent = TempFolder()) : path_(parent + "\\" + name)
-    {
-        Remove();
-        CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ~ScratchFolder() { Remove(); }
-    const std::string& path() const { return path_; }
-
-private:
-    void Remove() const
-    {
-        std::string from = path_ + '\0';
-        SHFILEOPSTRUCTA op = {};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-        SHFileOperationA(&op);
-    }
-    std::string path_;
-};
 
 char MissingDrive()
 {

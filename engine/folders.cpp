@@ -1,0 +1,171 @@
+// Folders of an installation: creating folder chains with logging and error
+// questions, emptiness tests, file name parts and deleting whole trees.
+#include "files.h"
+#include "install_log.h"
+#include "../environment/environment.h"
+#include "../script/script.h"
+#include "../wizard/wizard.h"
+
+const char* FileNamePart(const char* path)
+{
+    const char* slash = FindCharReverse(path, '\\', -1, TRUE);
+    return slash ? slash + 1 : path;
+}
+
+static BOOL IsDotEntry(const char* name)
+{
+    return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
+}
+
+BOOL IsFolderEmpty(const char* folder, BOOL countFiles)
+{
+    char* pattern = JoinStrings(folder, "\\*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = pattern ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
+    FreeMem(pattern);
+    if (search == INVALID_HANDLE_VALUE)
+        return TRUE;
+    BOOL empty = TRUE;
+    do {
+        if (!IsDotEntry(found.cFileName) && (countFiles || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+            empty = FALSE;
+    } while (empty && FindNextFileA(search, &found));
+    FindClose(search);
+    return empty;
+}
+
+// Removes a link (junction or symbolic link) itself, never what it points to.
+static BOOL RemoveLink(const char* path, DWORD attributes)
+{
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveDirectoryA(path) : DeleteFileA(path);
+}
+
+BOOL DeleteTree(const char* folder)
+{
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveLink(folder, attributes);
+    char* pattern = JoinStrings(folder, "\\*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = pattern ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
+    FreeMem(pattern);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (IsDotEntry(found.cFileName))
+                continue;
+            char* path = JoinStrings(folder, "\\", found.cFileName);
+            if (!path)
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveLink(path, found.dwFileAttributes);
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTree(path);
+            } else {
+                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path);
+            }
+            FreeMem(path);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(folder, FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryA(folder);
+}
+
+// Asks about an error; 0 when the user goes on, else ERROR.
+static DWORD AskToGoOn(HWND owner, int message, const char* first, const char* second, DWORD error)
+{
+    int answer = ShowMessage2(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second,
+                              MB_YESNO | MB_ICONERROR);
+    return answer == IDYES ? 0 : error;
+}
+
+// The question after a level of PATH could not be created for lack of
+// access; EXISTENCEERROR is the error the existence test of LEVEL ended with.
+static DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError)
+{
+    char* parent = ParentPath(level);
+    BOOL drive = parent && parent[0] && parent[1] == ':' && !parent[2];
+    BOOL granted = FALSE;
+    BOOL denied = existenceError != ERROR_ACCESS_DENIED
+                  && !CheckObjectAccess(g_app.accessToken, parent, SE_FILE_OBJECT, FILE_ADD_SUBDIRECTORY, &granted)
+                  && !granted;
+    int message = denied ? (drive ? 38 : 35) : (drive ? 37 : 36);
+    DWORD result = AskToGoOn(owner, message, path, parent, ERROR_ACCESS_DENIED);
+    FreeMem(parent);
+    return result;
+}
+
+// Creates LEVEL. 0 when it exists now; else the error, with *EXISTENCEERROR
+// the error of the existence test after access was denied.
+static DWORD CreateLevel(const char* level, BOOL* created, DWORD* existenceError)
+{
+    *created = CreateDirectoryA(level, 0);
+    if (*created)
+        return 0;
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+        return 0;
+    if (error == ERROR_ACCESS_DENIED) {
+        if (PathExists(level))
+            return 0;
+        *existenceError = GetLastError();
+    }
+    return error;
+}
+
+DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
+{
+    if (!IsValidInstallPath(path))
+        return AskToGoOn(owner, 21, path, SystemErrorText(ERROR_BAD_PATHNAME), ERROR_BAD_PATHNAME);
+    char* copy = DupString(path, 0);
+    if (!copy)
+        return ERROR_OUTOFMEMORY;
+    StripTrailingSlash(copy);
+    // Past the root: "C:" of a drive path, "\\server\share" of a UNC path.
+    char* p = copy;
+    if (p[0] && p[1] == ':') {
+        p += 2;
+    } else if (p[0] == '\\' && p[1] == '\\') {
+        char* server = FindChar(p + 2, '\\', -1, TRUE);
+        char* share = server ? FindChar(server + 1, '\\', -1, TRUE) : 0;
+        p = share ? share : p + lstrlenA(p);
+    }
+    if (*p)
+        p++;
+    if (!*p) {
+        FreeMem(copy);
+        return 0;
+    }
+    DWORD result = 0;
+    BOOL created;
+    DWORD existenceError = 0;
+    for (; *p; p++) {
+        if (*p != '\\')
+            continue;
+        *p = 0;
+        DWORD error = CreateLevel(copy, &created, &existenceError);
+        if (created)
+            AppendLogLine(log, 'a', copy, TRUE, FALSE);
+        if (error == ERROR_ACCESS_DENIED)
+            result = AskAccessDenied(owner, path, copy, existenceError);
+        else if (error)
+            result = AskToGoOn(owner, 21, copy, SystemErrorText(error), error);
+        *p = '\\';
+        // A chain the user lets go on after an error stays incomplete.
+        if (error)
+            break;
+    }
+    if (!*p) {
+        DWORD error = CreateLevel(copy, &created, &existenceError);
+        if (!error)
+            AppendLogLine(log, 'a', copy, TRUE, TRUE);
+        else if (error == ERROR_ACCESS_DENIED)
+            result = AskAccessDenied(owner, path, copy, existenceError);
+        else
+            result = AskToGoOn(owner, 21, copy, SystemErrorText(error), error);
+    }
+    FreeMem(copy);
+    return result;
+}

@@ -1,0 +1,187 @@
+// The install log: lines recorded in memory for the final log and, when they
+// describe something new, written at once to the temporary log that a
+// rollback reads. Lines are "code,fields" with a line feed; fields hold no
+// comma, except escaped in the lines whose code is in upper case.
+#include "install_log.h"
+#include "../script/script.h"
+
+static const char kLogHeader[] = "=== Quillset log file ===";
+// Fields of the codes "a" to "h"; "e" has a third, "1", when the key goes with its subkeys.
+static const char kFieldCounts[] = { 1, 1, 3, 6, 2, 5, 1, 1 };
+
+static void WriteText(HANDLE file, const char* text)
+{
+    DWORD written;
+    if (file)
+        WriteFile(file, text, lstrlenA(text), &written, 0);
+}
+
+// Appends LINE and a line feed to logLines, unless UNIQUE and an equal line
+// is there already: equal ignoring case, except the code, whose case tells an
+// escaped line from a plain one. WRITENOW also writes it to FILE.
+static void RecordLine(HANDLE file, const char* line, BOOL writeNow, BOOL unique)
+{
+    char* entry = JoinStrings(line, "\n");
+    StringList* lines = g_app.lists.logLines;
+    BOOL seen = !entry;
+    for (int i = 0; unique && !seen && i < ListCount(lines); i++)
+        seen = *ListGet(lines, i) == *entry && SameText(ListGet(lines, i), entry);
+    if (!seen && ListAppend(lines, entry) >= 0 && writeNow)
+        WriteText(file, entry);
+    FreeMem(entry);
+}
+
+static void RecordAction(HANDLE file, char code, const char* text, BOOL writeNow)
+{
+    char head[3] = { code, ',', 0 };
+    if (!text)
+        head[1] = 0;
+    char* line = JoinStrings(head, text);
+    if (line)
+        RecordLine(file, line, writeNow, TRUE);
+    FreeMem(line);
+}
+
+// "%" and "," are never trail bytes of a double-byte character, so bytes are
+// escaped one by one.
+static char* EscapeField(const char* field)
+{
+    char* escaped = (char*)AllocMem(lstrlenA(field) * 3 + 1);
+    char* out = escaped;
+    for (; out && *field; field++) {
+        if (*field == '%' || *field == ',') {
+            *out++ = '%';
+            *out++ = '2';
+            *out++ = *field == '%' ? '5' : 'C';
+        } else {
+            *out++ = *field;
+        }
+    }
+    return escaped;
+}
+
+static void UnescapeField(char* field)
+{
+    char* out = field;
+    for (; *field; field++) {
+        if (field[0] == '%' && field[1] == '2' && (field[2] == '5' || field[2] == 'C')) {
+            *out++ = field[2] == '5' ? '%' : ',';
+            field += 2;
+        } else {
+            *out++ = *field;
+        }
+    }
+    *out = 0;
+}
+
+void AppendLogFields(HANDLE file, char code, const char* const* fields, int count, BOOL writeNow)
+{
+    BOOL escape = FALSE;
+    for (int i = 0; i < count; i++)
+        escape |= FindChar(fields[i], ',', -1, TRUE) != 0;
+    char* text = 0;
+    for (int i = 0; i < count; i++) {
+        char* field = escape ? EscapeField(fields[i]) : DupString(fields[i], 0);
+        char* joined = field ? JoinStrings(text, i ? "," : "", field) : 0;
+        FreeMem(field);
+        FreeMem(text);
+        if (!joined)
+            return;
+        text = joined;
+    }
+    RecordAction(file, escape ? code - 'a' + 'A' : code, text, writeNow);
+    FreeMem(text);
+}
+
+void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL checkExclusions)
+{
+    const StringList* specialFolders = g_app.lists.folderMacroPaths;
+    for (int i = 0; text && checkExclusions && i < ListCount(specialFolders); i++)
+        if (SameText(text, ListGet(specialFolders, i)))
+            return;
+    int expected = code >= 'a' && code <= 'h' && text ? kFieldCounts[code - 'a'] : 0;
+    if (expected == 1) {
+        AppendLogFields(file, code, &text, 1, writeNow);
+        return;
+    }
+    if (expected) {
+        int count = 1;
+        for (const char* p = text; *p; p++)
+            count += *p == ',';
+        const char* last = FindCharReverse(text, ',', -1, TRUE);
+        BOOL withSubkeys = code == 'e' && count == 3 && !lstrcmpA(last + 1, "1");
+        if (count != expected && !withSubkeys)
+            return;
+    }
+    RecordAction(file, code, text, writeNow);
+}
+
+char ReadLogLine(const char* line)
+{
+    char code = *line;
+    SplitCsv(code && line[1] ? line + 2 : "", FALSE);
+    if (code < 'A' || code > 'H')
+        return code;
+    for (int i = 0; i < ListCount(g_app.csvFields); i++)
+        UnescapeField(ListGet(g_app.csvFields, i));
+    return code - 'A' + 'a';
+}
+
+BOOL CreateTemporaryLog()
+{
+    FreeMem(g_app.tempLogPath);
+    g_app.tempLogPath = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (g_app.tempLogPath && GetTempFileNameA(g_app.tempFolder, "QST", 0, g_app.tempLogPath))
+        file = CreateFileA(g_app.tempLogPath, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    g_app.logFile = file == INVALID_HANDLE_VALUE ? 0 : file;
+
+    RecordLine(g_app.logFile, kLogHeader, TRUE, TRUE);
+    RecordLine(g_app.logFile, g_app.productFullName, TRUE, FALSE);
+    RecordLine(g_app.logFile, g_app.productName, TRUE, FALSE);
+    char appearance[32 + 2 * LF_FACESIZE + 7 * 11];
+    wsprintfA(appearance, "%u,0x%X,0x%X,0x%X,0x%X,%s,0x%X,%s,0x%X", g_app.layoutOffset == 20,
+              g_app.decorationColor, g_app.headerColor, g_app.bodyColor, g_app.bandColor,
+              g_app.titleFontFace, g_app.titleTextColor, g_app.bodyFontFace, g_app.bodyTextColor);
+    RecordLine(g_app.logFile, appearance, TRUE, TRUE);
+    return g_app.logFile != 0;
+}
+
+void CloseTemporaryLog()
+{
+    if (g_app.logFile)
+        CloseHandle(g_app.logFile);
+    g_app.logFile = 0;
+}
+
+void DeleteTemporaryLog()
+{
+    CloseTemporaryLog();
+    if (g_app.tempLogPath && *g_app.tempLogPath)
+        DeleteFileA(g_app.tempLogPath);
+}
+
+void WriteFinalLog(const char* path)
+{
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path);
+    DeleteTemporaryLog();
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    for (int i = 0; i < ListCount(g_app.lists.logLines); i++)
+        WriteText(file, ListGet(g_app.lists.logLines, i));
+    CloseHandle(file);
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+}
+
+char* FinalLogPath()
+{
+    char* title = FileTitle(GetVariable("%UninstallerFileName%"));
+    char* name = JoinStrings(title, ".log");
+    char* path = CombinePath(GetVariable("%InstallPath%"), name);
+    FreeMem(title);
+    FreeMem(name);
+    return path;
+}

@@ -1,0 +1,297 @@
+// Folder chains, emptiness tests, tree deletion and the replacement of files
+// at the next restart.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "engine/engine.h"
+#include "engine/files.h"
+#include "run_state_test.h"
+#include "scratch_folder.h"
+
+AppState g_app;
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& content, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written;
+    ::WriteFile(file, content.data(), (DWORD)content.size(), &written, nullptr);
+    CloseHandle(file);
+    SetFileAttributesA(path.c_str(), attributes);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "(missing)";
+    std::string content(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    if (!content.empty())
+        ::ReadFile(file, &content[0], (DWORD)content.size(), &read, nullptr);
+    CloseHandle(file);
+    return content;
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Logged()
+{
+    std::string result;
+    for (int i = 0; i < ListCount(g_app.lists.logLines); i++)
+        result += ListGet(g_app.lists.logLines, i);
+    return result;
+}
+
+std::string ShortName(const std::string& path)
+{
+    char buffer[MAX_PATH];
+    return GetShortPathNameA(path.c_str(), buffer, MAX_PATH) ? buffer : path;
+}
+
+}  // namespace
+
+class Folders : public RunStateTest {};
+
+TEST_F(Folders, ChainCreatesEveryMissingLevelAndLogsIt)
+{
+    ScratchFolder scratch("qs_chain");
+    std::string deepest = scratch / "one\\two\\three";
+    EXPECT_EQ(CreateFolderChain((deepest + "\\").c_str(), 0, 0), 0u);
+    EXPECT_TRUE(Exists(deepest));
+    // Levels are logged only when created here; the whole path always.
+    EXPECT_EQ(Logged(), "a," + scratch.path() + "\\one\na," + scratch.path() + "\\one\\two\na," + deepest + "\n");
+
+    ListClear(g_app.lists.logLines);
+    EXPECT_EQ(CreateFolderChain(deepest.c_str(), 0, 0), 0u);
+    EXPECT_EQ(Logged(), "a," + deepest + "\n");
+}
+
+TEST_F(Folders, ChainDoesNotLogASpecialFolderItself)
+{
+    ScratchFolder scratch("qs_special");
+    ListAppend(g_app.lists.folderMacroPaths, scratch.path().c_str());
+    EXPECT_EQ(CreateFolderChain(scratch.path().c_str(), 0, 0), 0u);
+    EXPECT_EQ(Logged(), "");
+}
+
+TEST_F(Folders, EmptinessCountsFilesOnlyWhenAsked)
+{
+    ScratchFolder scratch("qs_empty");
+    EXPECT_TRUE(IsFolderEmpty(scratch.path().c_str(), TRUE));
+    WriteFile(scratch / "file.txt", "x");
+    EXPECT_FALSE(IsFolderEmpty(scratch.path().c_str(), TRUE));
+    EXPECT_TRUE(IsFolderEmpty(scratch.path().c_str(), FALSE));
+    CreateDirectoryA((scratch / "sub").c_str(), nullptr);
+    EXPECT_FALSE(IsFolderEmpty(scratch.path().c_str(), FALSE));
+    EXPECT_TRUE(IsFolderEmpty((scratch / "missing").c_str(), TRUE));
+}
+
+TEST_F(Folders, FileNamePartIsTheTextAfterTheLastBackslash)
+{
+    const char* path = "C:\\Program Files\\Product\\app.exe";
+    EXPECT_EQ(FileNamePart(path), path + 25);
+    EXPECT_STREQ(FileNamePart("app.exe"), "app.exe");
+    EXPECT_STREQ(FileNamePart("C:\\folder\\"), "");
+}
+
+TEST_F(Folders, DeleteTreeRemovesNestedReadOnlyContent)
+{
+    ScratchFolder scratch("qs_tree");
+    std::string tree = scratch / "tree";
+    CreateDirectoryA(tree.c_str(), nullptr);
+    CreateDirectoryA((tree + "\\sub").c_str(), nullptr);
+    CreateDirectoryA((tree + "\\sub\\deeper").c_str(), nullptr);
+    WriteFile(tree + "\\top.txt", "1", FILE_ATTRIBUTE_READONLY);
+    WriteFile(tree + "\\sub\\deeper\\locked.txt", "2", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesA((tree + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(DeleteTree(tree.c_str()));
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(Exists(scratch.path()));
+}
+
+namespace {
+
+bool IsLink(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A junction or symbolic link at LINK to the folder TARGET, whichever this
+// system can make; false when it makes neither.
+bool CreateFolderLink(const std::string& link, const std::string& target)
+{
+    if (CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsLink(link))
+        return true;
+    RemoveDirectoryA(link.c_str());
+    if (!CreateDirectoryA(link.c_str(), nullptr))
+        return false;
+    std::wstring substitute = L"\\??\\" + std::wstring(target.begin(), target.end());
+    std::vector<BYTE> buffer(8 + 8 + (substitute.size() + 2) * sizeof(wchar_t) + 2);
+    WORD* header = (WORD*)buffer.data();
+    DWORD* tag = (DWORD*)buffer.data();
+    tag[0] = IO_REPARSE_TAG_MOUNT_POINT;
+    header[2] = (WORD)(buffer.size() - 8);  // data length
+    header[4] = 0;  // substitute name offset
+    header[5] = (WORD)(substitute.size() * sizeof(wchar_t));
+    header[6] = (WORD)(header[5] + sizeof(wchar_t));  // print name offset
+    header[7] = 0;
+    memcpy(buffer.data() + 16, substitute.c_str(), substitute.size() * sizeof(wchar_t));
+    HANDLE folder = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD returned;
+    BOOL set = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), (DWORD)buffer.size(), nullptr, 0,
+                               &returned, nullptr);
+    CloseHandle(folder);
+    if (set && IsLink(link))
+        return true;
+    RemoveDirectoryA(link.c_str());
+    return false;
+}
+
+}  // namespace
+
+TEST_F(Folders, DeleteTreeRemovesALinkWithoutFollowingIt)
+{
+    ScratchFolder scratch("qs_link");
+    std::string outside = scratch / "outside";
+    std::string tree = scratch / "tree";
+    CreateDirectoryA(outside.c_str(), nullptr);
+    CreateDirectoryA(tree.c_str(), nullptr);
+    WriteFile(outside + "\\keep.txt", "keep", FILE_ATTRIBUTE_READONLY);
+    WriteFile(tree + "\\own.txt", "own");
+    if (!CreateFolderLink(tree + "\\link", outside))
+        GTEST_SKIP() << "this system makes neither junctions nor symbolic links";
+    ASSERT_EQ(ReadFile(tree + "\\link\\keep.txt"), "keep");
+
+    EXPECT_TRUE(DeleteTree(tree.c_str()));
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(ReadFile(outside + "\\keep.txt"), "keep");
+
+    // A link handed over as the tree itself goes, its target stays.
+    ASSERT_TRUE(CreateFolderLink(scratch / "direct", outside));
+    EXPECT_TRUE(DeleteTree((scratch / "direct").c_str()));
+    EXPECT_FALSE(Exists(scratch / "direct"));
+    EXPECT_EQ(ReadFile(outside + "\\keep.txt"), "keep");
+}
+
+TEST_F(Folders, DeleteTreeLeavesTheTargetOfAUnixLink)
+{
+    std::string root = QUILLSET_FIXTURES "/link_tree";
+    for (char& c : root)
+        c = c == '/' ? '\\' : c;
+    std::string tree = root + "\\tree";
+    std::string keep = root + "\\outside\\keep.txt";
+    if (!IsLink(tree + "\\link"))
+        GTEST_SKIP() << "no Unix link in the fixtures";
+    SetFileAttributesA(keep.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WriteFile(keep, "keep", FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryA((tree + "\\sub").c_str(), nullptr);
+    WriteFile(tree + "\\sub\\own.txt", "own", FILE_ATTRIBUTE_READONLY);
+    ASSERT_EQ(ReadFile(tree + "\\link\\keep.txt"), "keep");
+
+    BOOL removed = DeleteTree(tree.c_str());
+    EXPECT_EQ(ReadFile(keep), "keep");
+    EXPECT_FALSE(Exists(tree + "\\sub"));
+    // Wine cannot remove a Unix link; where it can, the tree goes whole.
+    EXPECT_TRUE(removed || IsLink(tree + "\\link"));
+    SetFileAttributesA(keep.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+class RestartReplacement : public RunStateTest {};
+
+TEST_F(RestartReplacement, LongNamesAreThoseWininitCannotTake)
+{
+    EXPECT_FALSE(IsLongFileName("SETUP.EXE"));
+    EXPECT_FALSE(IsLongFileName("12345678.123"));
+    EXPECT_FALSE(IsLongFileName("12345678"));
+    EXPECT_FALSE(IsLongFileName("A.B.C"));
+    EXPECT_TRUE(IsLongFileName("123456789.txt"));
+    EXPECT_TRUE(IsLongFileName("123456789"));
+    EXPECT_TRUE(IsLongFileName("short.html"));
+}
+
+TEST_F(RestartReplacement, MoveFileExRecordsThePendingRename)
+{
+    const char* key = "System\\CurrentControlSet\\Control\\Session Manager";
+    const char* value = "PendingFileRenameOperations";
+    ScratchFolder scratch("qs_pending");
+    std::string source = scratch / "QST1.tmp";
+    std::string target = scratch / "locked.dll";
+    WriteFile(source, "new");
+    WriteFile(target, "old");
+
+    EXPECT_TRUE(ScheduleReplace(source.c_str(), target.c_str()));
+    EXPECT_TRUE(ScheduleReplace(target.c_str(), nullptr));
+    ScheduleDeleteAtRestart(source.c_str());
+
+    HKEY session;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &session), ERROR_SUCCESS);
+    DWORD size = 0, type = 0;
+    RegQueryValueExA(session, value, nullptr, &type, nullptr, &size);
+    std::string data(size, '\0');
+    RegQueryValueExA(session, value, nullptr, &type, (BYTE*)&data[0], &size);
+    // Pairs of source and target, each NUL-terminated; "!" marks replacing,
+    // an empty target deleting.
+    std::vector<std::string> entries;
+    for (size_t at = 0; at < data.size() && data[at];) {
+        for (int i = 0; i < 2 && at < data.size(); i++) {
+            entries.push_back(data.c_str() + at);
+            at += entries.back().size() + 1;
+        }
+    }
+    std::vector<std::string> expected = { "\\??\\" + source, "!\\??\\" + target, "\\??\\" + target, "",
+                                          "\\??\\" + source, "" };
+    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
+    ASSERT_GE(entries.size(), expected.size());
+    std::vector<std::string> last(entries.end() - expected.size(), entries.end());
+    for (size_t i = 0; i < expected.size(); i++)
+        EXPECT_EQ(CharUpperA(&last[i][0]) ? last[i] : "", CharUpperA(&expected[i][0]) ? expected[i] : "") << i;
+    RegDeleteValueA(session, value);
+    RegCloseKey(session);
+}
+
+TEST_F(RestartReplacement, WininitGetsANewRenameSection)
+{
+    ScratchFolder scratch("qs_wininit");
+    std::string wininit = scratch / "wininit.ini";
+    std::string source = scratch / "QST1.tmp";
+    std::string target = scratch / "LOCKED.DLL";
+    WriteFile(source, "new");
+    WriteFile(target, "old");
+
+    // Missing file: created with the section alone.
+    EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), target.c_str()));
+    std::string first = ShortName(target) + "=" + ShortName(source);
+    EXPECT_EQ(ReadFile(wininit), "[Rename]\r\n" + first);
+
+    // Other sections: the new one follows them on a line of its own.
+    WriteFile(wininit, "[Other]\r\nkey=value");
+    EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), nullptr));
+    EXPECT_EQ(ReadFile(wininit), "[Other]\r\nkey=value\r\n[Rename]\r\nNUL=" + ShortName(source));
+}
+
+TEST_F(RestartReplacement, WininitLineGoesToTheEndOfTheRenameSection)
+{
+    ScratchFolder scratch("qs_wininit2");
+    std::string wininit = scratch / "wininit.ini";
+    std::string source = scratch / "QST2.tmp";
+    WriteFile(source, "new");
+    WriteFile(wininit, "[rename]\r\nNUL=C:\\OLD.TMP\r\n\r\n\r\n[Next]\r\nx=1\r\n");
+    EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), nullptr));
+    EXPECT_EQ(ReadFile(wininit),
+              "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=" + ShortName(source) + "\r\n\r\n\r\n[Next]\r\nx=1\r\n");
+
+    // A section at the end of the file takes the line at the very end.
+    WriteFile(wininit, "[Next]\r\n\r\n[Rename]\r\nNUL=C:\\OLD.TMP\r\n");
+    EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), nullptr));
+    EXPECT_EQ(ReadFile(wininit), "[Next]\r\n\r\n[Rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=" + ShortName(source) + "\r\n");
+}
