@@ -42,7 +42,7 @@ std::vector<Control> With(std::vector<Control> controls)
     return all;
 }
 
-// What the spec names for each template of one layout.
+// The controls each template of one layout must hold.
 std::vector<Expected> TemplatesOf(Layout layout)
 {
     bool large = layout == LARGE;
