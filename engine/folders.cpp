@@ -1,6 +1,7 @@
 // Folders of an installation: creating folder chains with logging and error
 // questions, emptiness tests, file name parts and deleting whole trees.
 #include "files.h"
+#include "engine.h"
 #include "install_log.h"
 #include "../environment/environment.h"
 #include "../script/script.h"
@@ -76,9 +77,7 @@ BOOL DeleteTree(const char* folder)
 // Asks about an error; 0 when the user goes on, else ERROR.
 static DWORD AskToGoOn(HWND owner, int message, const char* first, const char* second, DWORD error)
 {
-    int answer = ShowMessage2(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second,
-                              MB_YESNO | MB_ICONERROR);
-    return answer == IDYES ? 0 : error;
+    return AskToContinue(owner, message, first, second, 0) ? 0 : error;
 }
 
 // The question after a level of PATH could not be created for lack of

@@ -26,4 +26,4 @@ DWORD UpdateSharedDllCount(const char* path, BOOL decrement);
 void RunProgram(const char* program, const char* arguments, const char* workingFolder, BOOL wait, BOOL once,
                 int windowMode, StringList* list, int* index);
 void CallDllFunction(const char* dllPath, const char* function, const char* first, const char* second, BOOL once,
-                     int* index, StringList* list);
+                     StringList* list, int* index);

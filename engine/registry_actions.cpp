@@ -1,19 +1,13 @@
 // Registry values, profile-file entries, file associations and SharedDLLs
 // counts that an installation writes, each logged for its removal.
 #include "integration.h"
+#include "engine.h"
 #include "install_log.h"
 #include "files.h"
 #include "../script/script.h"
 #include <shlobj.h>
 
 static const char kSharedDllsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-
-// The error question of the worker: only Yes goes on.
-static BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third)
-{
-    return ShowMessage3(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second, third,
-                        MB_YESNO | MB_ICONSTOP) == IDYES;
-}
 
 // Expands LINE's variables (folder macros first when asked) and splits it into csvFields.
 static void SplitExpanded(const char* line, BOOL folderMacros)

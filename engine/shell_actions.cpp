@@ -76,8 +76,7 @@ BOOL InstallShortcutLine(const char* line, HWND owner)
             UpdateSharedDllCount(path, FALSE);
     } else {
         g_app.installOk = FALSE;
-        goOn = ShowMessage1(owner, g_app.captionText, GetText(g_app.textsMessages, 27), path,
-                            MB_YESNO | MB_ICONSTOP) == IDYES;
+        goOn = AskToContinue(owner, 27, path, 0, 0);
     }
     FreeMem(folder);
     for (int i = 0; i < 5; i++)
@@ -142,7 +141,7 @@ static BOOL IsRegistrationFunction(const char* name)
 }
 
 void CallDllFunction(const char* dllPath, const char* function, const char* first, const char* second, BOOL once,
-                     int* index, StringList* list)
+                     StringList* list, int* index)
 {
     HMODULE library = LoadScriptLibrary(dllPath);
     if (!library)
@@ -184,7 +183,7 @@ void RunPageActions(StringList* programs, StringList* dllCalls)
             SplitCsv(line, FALSE);
             FreeMem(line);
             if (pass)
-                CallDllFunction(CsvField(0), CsvField(1), CsvField(2), CsvField(3), FlagColumn(4, 1), &i, list);
+                CallDllFunction(CsvField(0), CsvField(1), CsvField(2), CsvField(3), FlagColumn(4, 1), list, &i);
             else
                 RunProgram(CsvField(0), CsvField(1), CsvField(2), FlagColumn(3, 1), FlagColumn(4, 1),
                            FlagColumn(5, 0), list, &i);
