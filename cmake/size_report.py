@@ -128,7 +128,7 @@ def main():
         print("  %7d  %s" % (n, name))
     print("  %7d  in all%s" % (total, "" if total == file_size else "  (MISMATCH: the rows miss bytes)"))
     print("largest source files (code and constants):")
-    for path, n in sorted(((p, n) for p, n in bytes_by_file.items() if p), key=lambda r: -r[1])[:12]:
+    for path, n in sorted(((p, n) for p, n in bytes_by_file.items() if p), key=lambda r: -r[1])[:int(os.environ.get("SIZE_REPORT_FILES", "12"))]:
         print("  %7d  %s" % (n, path[len(zlib_dir):] if path.startswith(zlib_dir) else path[len(source_dir):]))
     return 0 if total == file_size else 1
 

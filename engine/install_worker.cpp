@@ -1,8 +1,19 @@
-// The install worker, started by the installing page. Until files are
-// extracted here it reports an installation that succeeded at once.
+// The install worker: the thread that performs an installation once the user
+// has confirmed it, stage by stage, logging every change, and either puts the
+// uninstaller and its log in place or rolls everything back.
 #include "engine.h"
+#include "files.h"
+#include "install_log.h"
+#include "integration.h"
+#include "../package/package.h"
 #include "../script/script.h"
-#include "../resources/ids.h"
+#include "../uninstall/uninstall.h"
+#include "../wizard/wizard.h"
+#include <commctrl.h>
+
+static const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+enum { INSTALLING_SLOT = 10 };
 
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third)
 {
@@ -10,8 +21,254 @@ BOOL AskToContinue(HWND owner, int message, const char* first, const char* secon
                         MB_YESNO | MB_ICONSTOP) == IDYES;
 }
 
+BOOL CheckPoint(InstallRun* run)
+{
+    WaitForSingleObject(g_app.pauseEvent, INFINITE);
+    MSG message;
+    if (PeekMessageA(&message, (HWND)-1, WM_QUIT, WM_QUIT, PM_REMOVE))
+        run->cancelled = TRUE;
+    return !run->cancelled;
+}
+
+void ShowLine(InstallRun* run, HWND line, const char* text, BOOL shorten)
+{
+    char* copy = DupString(text, 4);   // room for the ellipsis
+    if (!copy)
+        return;
+    if (shorten) {
+        RECT box = { 0, 0, run->pathWidth, 0 };
+        DrawTextExA(run->pathDc, copy, -1, &box, DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING, 0);
+    }
+    SetWindowTextA(line, copy);
+    FreeMem(copy);
+    // The statics are transparent: what lies under them is drawn again.
+    RECT area;
+    GetWindowRect(line, &area);
+    MapWindowPoints(0, run->page, (POINT*)&area, 2);
+    InvalidateRect(run->page, &area, TRUE);
+    UpdateWindow(run->page);
+}
+
+static void ShowStep(InstallRun* run, int text)
+{
+    ShowLine(run, run->stepLine, GetText(g_app.pages[INSTALLING_SLOT].texts, text), FALSE);
+}
+
+// Expands every variable's value until none names a variable. A cycle among
+// the definitions would never settle: after as many rounds as there are
+// variables every chain has ended, and what is left of a cycle stays as it is.
+static void SettleVariables()
+{
+    StringList* values = g_app.lists.variableValues;
+    int rounds = ListCount(values);
+    for (BOOL open = TRUE; open && rounds-- >= 0;) {
+        open = FALSE;
+        for (int i = 0; i < ListCount(values); i++) {
+            char* expanded = ExpandVariables(ListGet(values, i));
+            if (expanded) {
+                ListSetAt(values, i, expanded);
+                open |= ContainsAnyOf(expanded, g_app.lists.variableNames);
+            }
+            FreeMem(expanded);
+        }
+    }
+}
+
+// The uninstaller: the image without the package, its package offset 0.
+static void WriteUninstallerImage(const char* path)
+{
+    DWORD size = g_app.packageOffset, written;
+    const BYTE* image = PackageBytes(0, size);
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (!image || file == INVALID_HANDLE_VALUE)
+        return;
+    BYTE header[DOS_HEADER_SIZE];
+    MoveMemory(header, image, sizeof(header));
+    *(WORD*)(header + DOS_PACKAGE_OFFSET) = 0;
+    WriteFile(file, header, sizeof(header), &written, 0);
+    WriteFile(file, image + sizeof(header), size - sizeof(header), &written, 0);
+    CloseHandle(file);
+}
+
+// Runs LINE_STEP on every line of LIST after a check point; FALSE when the
+// installation stops.
+static BOOL RunLines(InstallRun* run, StringList* list, BOOL (*lineStep)(const char*, HWND))
+{
+    for (int i = 0; i < ListCount(list); i++)
+        if (!CheckPoint(run) || !lineStep(ListGet(list, i), run->page))
+            return FALSE;
+    return TRUE;
+}
+
+static BOOL ShortcutWanted(const char* line)
+{
+    if (FindText(line, "%ShortcutsGroup%", -1, FALSE) && !g_app.createProgramGroup)
+        return FALSE;
+    if ((FindText(line, "<Desktop>", -1, FALSE) || FindText(line, "<CommonDesktop>", -1, FALSE))
+        && !g_app.createDesktopShortcuts)
+        return FALSE;
+    return !FindText(line, "<QuickLaunch>", -1, FALSE) || g_app.createQuickLaunchShortcuts;
+}
+
+static BOOL ShortcutStep(const char* line, HWND owner)
+{
+    return !ShortcutWanted(line) || InstallShortcutLine(line, owner);
+}
+
+static void LogRunList(StringList* list, char code)
+{
+    for (int i = 0; i < ListCount(list); i++) {
+        char* line = ExpandVariables(ListGet(list, i));
+        AppendLogLine(g_app.logFile, code, line, TRUE, FALSE);
+        FreeMem(line);
+    }
+}
+
+static void WriteUninstallText(const char* key, const char* name, const char* text)
+{
+    WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text, lstrlenA(text) + 1);
+}
+
+static void WriteUninstallNumber(const char* key, const char* name, DWORD number)
+{
+    WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &number, sizeof(number));
+}
+
+// The entry of the system's list of installed programs; removed whole by
+// the uninstaller through its "e" line.
+static void WriteUninstallEntry(const char* uninstaller)
+{
+    char* key = JoinStrings(kUninstallKey, g_app.productName);
+    if (!key)
+        return;
+    WriteUninstallText(key, "DisplayName", g_app.productFullName);
+    WriteUninstallText(key, "UninstallString", uninstaller);
+    WriteUninstallText(key, "DisplayIcon", uninstaller);
+    WriteUninstallText(key, "InstallLocation", GetVariable("%InstallPath%"));
+    WriteUninstallNumber(key, "EstimatedSize", g_app.package.unpackedTotal >> 10);
+    WriteUninstallNumber(key, "NoModify", 1);
+    WriteUninstallNumber(key, "NoRepair", 1);
+    const char* fields[] = { "2", key, "1" };
+    AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
+    FreeMem(key);
+}
+
+static void CommitPending()
+{
+    StringList* targets = g_app.lists.pendingTargets;
+    for (int i = 0; i < ListCount(targets); i++) {
+        ScheduleReplace(ListGet(g_app.lists.pendingTempFiles, i), ListGet(targets, i));
+        if (*ListGet(g_app.lists.pendingFlags, i) == '1')
+            UpdateSharedDllCount(ListGet(targets, i), FALSE);
+    }
+}
+
+static DWORD WINAPI InstallWorker(LPVOID parameter)
+{
+    InstallRun run;
+    ZeroMem(&run, sizeof(run));
+    run.page = (HWND)parameter;
+    OleInitialize(0);
+    MSG message;
+    PeekMessageA(&message, (HWND)-1, WM_USER, WM_USER, PM_NOREMOVE);
+    run.progressBar = GetDlgItem(run.page, IDC_PROGRESS);
+    run.stepLine = GetDlgItem(run.page, IDC_STEP_TEXT);
+    run.pathLine = GetDlgItem(run.page, IDC_FILE_TEXT);
+
+    char* uninstaller = CombinePath(GetVariable("%InstallPath%"), GetVariable("%UninstallerFileName%"));
+    char* finalLog = FinalLogPath();
+    SettleVariables();
+    CreateTemporaryLog();
+    char* uninstallerImage = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+    BOOL failed = TRUE;
+    if (uninstallerImage && uninstaller && finalLog && GetTempFileNameA(g_app.tempFolder, "QST", 0, uninstallerImage)
+        && OpenPackageView()) {
+        WriteUninstallerImage(uninstallerImage);
+        run.pathDc = GetDC(run.pathLine);
+        RECT box;
+        GetClientRect(run.pathLine, &box);
+        run.pathWidth = box.right;
+        BOOL goOn = RunFileStage(&run);
+        ClosePackageView();
+        if (goOn) {
+            if (g_app.createUninstaller) {
+                AppendLogLine(g_app.logFile, 'b', uninstaller, !PathExists(uninstaller), FALSE);
+                AppendLogLine(g_app.logFile, 'b', finalLog, !PathExists(finalLog), FALSE);
+            }
+            g_app.filesPendingReplace = ListCount(g_app.lists.pendingTempFiles) != 0;
+            if (g_app.filesPendingReplace) {
+                if (g_app.restartNow) {
+                    g_app.filesPendingReplace = FALSE;
+                } else {
+                    g_app.restartRequired = g_app.restartNow = TRUE;
+                    g_app.launchEnabled[0] = g_app.launchEnabled[1] = FALSE;
+                }
+            }
+            ShowLine(&run, run.pathLine, "", FALSE);
+            if (ListCount(g_app.lists.shortcuts))
+                ShowStep(&run, 5);
+            goOn = RunLines(&run, g_app.lists.shortcuts, ShortcutStep);
+            ShowLine(&run, run.pathLine, "", FALSE);
+        }
+        if (goOn && (ListCount(g_app.lists.registryValues) || g_app.createUninstaller))
+            ShowStep(&run, 6);
+        goOn = goOn && RunLines(&run, g_app.lists.registryValues, InstallRegistryLine);
+        if (goOn && ListCount(g_app.lists.iniEntries))
+            ShowStep(&run, 7);
+        goOn = goOn && RunLines(&run, g_app.lists.iniEntries, InstallIniLine);
+        if (goOn && ListCount(g_app.lists.associations))
+            ShowStep(&run, 8);
+        goOn = goOn && RunLines(&run, g_app.lists.associations, InstallAssociationLine);
+        if (goOn) {
+            ShowStep(&run, 13);
+            if (CheckPoint(&run)) {
+                // The point of no return: from here on nothing is rolled back.
+                SetEvent(g_app.installDoneEvent);
+                failed = FALSE;
+                LogRunList(g_app.lists.uninstallPrograms, 'd');
+                LogRunList(g_app.lists.uninstallDllCalls, 'f');
+                if (g_app.createUninstaller)
+                    WriteUninstallEntry(uninstaller);
+            }
+        }
+    }
+
+    CloseTemporaryLog();
+    if (!failed && g_app.createUninstaller) {
+        WriteFinalLog(finalLog);
+        SetFileAttributesA(uninstaller, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(uninstaller);
+        MoveFileA(uninstallerImage, uninstaller);
+    } else if (!failed) {
+        DeleteTemporaryLog();
+    }
+    if (uninstallerImage)
+        DeleteFileA(uninstallerImage);
+    FreeMem(uninstallerImage);
+    FreeMem(uninstaller);
+    FreeMem(finalLog);
+    if (failed) {
+        for (int i = 0; i < ListCount(g_app.lists.pendingTempFiles); i++)
+            DeleteFileA(ListGet(g_app.lists.pendingTempFiles, i));
+        ListClear(g_app.lists.pendingTempFiles);
+        RunUninstaller(TRUE);
+        PostMessageA(GetParent(run.page), WM_INSTALL_FAILED, 0, 0);
+    } else {
+        CommitPending();
+        PostMessageA(GetParent(run.page), WM_COMMAND, IDC_NEXT, 0);
+    }
+    if (run.pathDc)
+        ReleaseDC(run.pathLine, run.pathDc);
+    OleUninitialize();
+    return 0;
+}
+
 void StartInstallWorker(HWND page)
 {
+    // The worker only ever clears it, item by item.
     g_app.installOk = TRUE;
-    PostMessageA(GetParent(page), WM_COMMAND, IDC_NEXT, 0);
+    g_app.workerThread = CreateThread(0, 0, InstallWorker, page, 0, &g_app.workerThreadId);
+    if (!g_app.workerThread)
+        PostMessageA(GetParent(page), WM_INSTALL_FAILED, 0, 0);
 }

@@ -20,5 +20,16 @@ PackageResult LoadPackage();
 // The damaged-package message, for a package whose script cannot be shown.
 void ReportDamagedPackage();
 
+// The file data through a sliding view of the program's own file.
+enum { PACKAGE_STRING_LIMIT = 4096, PACKAGE_CHUNK_LIMIT = 0x400000 };
+BOOL OpenPackageView();
+void ClosePackageView();
+// LENGTH bytes (at most PACKAGE_CHUNK_LIMIT) at file OFFSET; null when they
+// lie beyond the file or cannot be mapped. Valid until the next call.
+const BYTE* PackageBytes(ULONGLONG offset, DWORD length);
+// A NUL-terminated string at OFFSET within LIMIT bytes (at most
+// PACKAGE_STRING_LIMIT counted); null when it does not end there.
+const char* PackageString(ULONGLONG offset, DWORD limit);
+
 int InflateStream(const BYTE* source, DWORD sourceLength, BYTE* target, DWORD capacity,
                   HWND progressBar, DWORD progressTotal);

@@ -4,6 +4,27 @@
 
 static const char kCaption[] = "Quillset";
 
+// Adler-32 as zlib defines it, for the self-check and for inflate: one plain
+// loop instead of zlib's unrolled one saves about 600 bytes of the image.
+// Sums stay below 2^32 for 5,552 bytes between the reductions.
+extern "C" uLong ZEXPORT adler32(uLong adler, const Bytef* bytes, uInt length)
+{
+    if (!bytes)
+        return 1;
+    DWORD a = adler & 0xFFFF, b = adler >> 16;
+    while (length) {
+        uInt run = length < 5552 ? length : 5552;
+        length -= run;
+        do {
+            a += *bytes++;
+            b += a;
+        } while (--run);
+        a %= 65521;
+        b %= 65521;
+    }
+    return b << 16 | a;
+}
+
 static const char kDamaged[] = "安装文件已损坏，无法继续安装！";
 
 static PackageResult Fail(const char* message)
@@ -33,16 +54,19 @@ PackageResult LoadPackage()
     if (!g_app.packageOffset)
         return PACKAGE_ABSENT;
 
-    DWORD size = GetFileSize(g_app.moduleFile, 0);
-    if (size == INVALID_FILE_SIZE)
+    // The data behind the image may reach 4 GiB, the file a little more.
+    DWORD sizeHigh;
+    DWORD size = GetFileSize(g_app.moduleFile, &sizeHigh);
+    if (size == INVALID_FILE_SIZE && GetLastError())
         return Fail("Error retrieving the module file size.");
     // A file shorter than the checked start has nothing to fold: the sum stays 1.
-    DWORD remaining = size > CHECKSUM_START ? size - CHECKSUM_START : 0;
+    ULONGLONG total = (ULONGLONG)sizeHigh << 32 | size;
+    ULONGLONG remaining = total > CHECKSUM_START ? total - CHECKSUM_START : 0;
     DWORD sum = adler32(0, 0, 0);
     SetFilePointer(g_app.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
     while (remaining) {
         BYTE piece[512];
-        DWORD want = remaining < sizeof(piece) ? remaining : sizeof(piece);
+        DWORD want = remaining < sizeof(piece) ? (DWORD)remaining : sizeof(piece);
         if (!ReadFile(g_app.moduleFile, piece, want, &got, 0) || got != want)
             return Fail("警告:校验文件的CRC时发现错误!");
         sum = adler32(sum, piece, want);

@@ -38,7 +38,9 @@ struct AppLists {
     StringList* iniEntries;
     StringList* associations;
     StringList* backgroundCaptions;
-    StringList* pendingReplacements;
+    StringList* pendingTempFiles;  // files in use: the new file's temporary copy,
+    StringList* pendingTargets;    // the path it replaces at the next restart,
+    StringList* pendingFlags;      // "1" for a shared file, else "0"
     StringList* restartDeletes;
     StringList* leftovers;
     StringList* logLines;        // every install-log line recorded so far, each with its "\n"
@@ -128,7 +130,12 @@ struct AppState {
     char* tempLogPath;
     HANDLE workerThread;
     DWORD workerThreadId;
-    BOOL installOk, restartRequired, restartNow;
+    BOOL installOk, restartRequired, restartNow, filesPendingReplace;
+
+    // The uninstaller and the rollback: the log read whole, its first action line.
+    char* logText;
+    char* logBody;
+    BOOL deleteAllShared;
 };
 
 extern AppState g_app;

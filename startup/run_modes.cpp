@@ -69,7 +69,7 @@ void RunInstaller()
         if (!g_app.installOk && !finishPage)
             ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, 9), 0, MB_ICONEXCLAMATION | modal);
         if (g_app.restartRequired) {
-            const char* question = GetText(g_app.textsWizard, ListCount(g_app.lists.pendingReplacements) ? 5 : 1);
+            const char* question = GetText(g_app.textsWizard, g_app.filesPendingReplace && ListCount(g_app.lists.pendingTempFiles) ? 5 : 1);
             if (finishPage && g_app.restartNow)
                 restart = TRUE;
             else if (finishPage)

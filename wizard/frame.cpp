@@ -66,10 +66,14 @@ static void EndWizard(HWND frame)
     DestroyWindow(frame);
 }
 
+// The worker sends to the page's controls until its next check point: the
+// wait goes on taking sent messages, or both threads would wait for ever.
 static void WaitForWorker()
 {
-    if (g_app.workerThread)
-        WaitForSingleObject(g_app.workerThread, INFINITE);
+    MSG message;
+    while (g_app.workerThread
+           && MsgWaitForMultipleObjects(1, &g_app.workerThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
+        PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE);
 }
 
 static void Next(HWND frame)

@@ -176,7 +176,7 @@ static void InitFinishPage(HWND page, StringList** texts)
         ShowWindow(GetDlgItem(page, IDC_ERROR_TEXT), SW_SHOW);
     if (g_app.restartRequired) {
         SetExpandedText(GetDlgItem(page, IDC_CLOSING_TEXT),
-                        GetText(texts, ListCount(g_app.lists.pendingReplacements) ? 9 : 10));
+                        GetText(texts, g_app.filesPendingReplace ? 9 : 10));
         ShowChecked(page, IDC_RESTART_BOX);
         ShowWindow(GetDlgItem(page, IDC_RESTART_TEXT), SW_SHOW);
         return;

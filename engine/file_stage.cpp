@@ -1,0 +1,422 @@
+// The file stage of the install worker: the package's file groups become
+// folders and files on disk, with the overwrite rules, the questions about
+// files that cannot be written, and temporary copies of files in use that
+// replace them at the next restart.
+#include "engine.h"
+#include "files.h"
+#include "install_log.h"
+#include "integration.h"
+#include "../package/package.h"
+#include "../environment/environment.h"
+#include "../script/script.h"
+#include "../zlib_config.h"
+#include <commctrl.h>
+
+// Data moves in pieces of this size: bounded memory for a file of any size,
+// few enough calls that the pieces cost nothing measurable.
+enum { DATA_CHUNK = 0x100000, INPUT_CHUNK = 0x10000 };
+
+enum { ENTRY_FILE = 1, ENTRY_COMPRESSED = 2 };
+enum { GROUP_HEADER_SIZE = 20, ENTRY_HEAD_SIZE = 5, FILE_RECORD_SIZE = 48 };
+
+#pragma pack(push, 1)
+struct FileRecord {
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    DWORD versionMs, versionLs, storedLength;
+};
+struct GroupHeader {
+    DWORD nextGroupOffset, overwriteRule, compareMode, sharedFiles, reserved;
+};
+#pragma pack(pop)
+
+struct FileStage {
+    InstallRun* run;
+    ULONGLONG base;        // file offset of the PackageHeader
+    DWORD dataSize;        // scriptOffset - dataOffset, the progress total
+    GroupHeader group;
+    StringList* levels;    // slot 0 the destination, slot k+1 the directory of parent index k
+    BYTE* buffer;          // DATA_CHUNK bytes of inflated data
+    DWORD shownPercent;    // on the progress bar: sent only when it changes
+};
+
+// A condition of the 1..3 overwrite rules on a comparison result (< 0, 0, > 0).
+static BOOL RuleHolds(DWORD rule, int comparison)
+{
+    return rule == 1 ? comparison > 0 : rule == 2 ? comparison >= 0 : comparison < 0;
+}
+
+static int CompareVersions(const FileRecord* packaged, const FileVersion* existing)
+{
+    if (packaged->versionMs != existing->ms)
+        return packaged->versionMs > existing->ms ? 1 : -1;
+    if (packaged->versionLs != existing->ls)
+        return packaged->versionLs > existing->ls ? 1 : -1;
+    return 0;
+}
+
+// Whether the packaged file replaces the existing one at PATH. Rules above 4,
+// which no table covers, keep the existing file as rule 4 does.
+static BOOL ShouldOverwrite(const GroupHeader* group, const char* path, const FileRecord* packaged)
+{
+    DWORD rule = group->overwriteRule;
+    if (!rule)
+        return TRUE;
+    if (rule >= 4)
+        return FALSE;
+    WIN32_FIND_DATAA existing;
+    HANDLE search = FindFirstFileA(path, &existing);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    BOOL dateHolds = RuleHolds(rule, CompareFileTime(&packaged->attributes.ftLastWriteTime, &existing.ftLastWriteTime));
+    FileVersion version;
+    BOOL hasVersion = ReadVersionResource(path, &version, FALSE);
+    BOOL versionHolds = RuleHolds(rule, CompareVersions(packaged, &version));
+    switch (group->compareMode) {
+    case 0:
+        return dateHolds;
+    case 1:
+        return !hasVersion || versionHolds;
+    case 2:
+        return dateHolds && (!hasVersion || versionHolds);
+    }
+    return TRUE;
+}
+
+static void ShowProgress(FileStage* stage, DWORD position)
+{
+    DWORD percent = stage->dataSize ? MulDivFloor(position, 100, stage->dataSize) : 0;
+    if (percent != stage->shownPercent)
+        SendMessageA(stage->run->progressBar, PBM_SETPOS, stage->shownPercent = percent, 0);
+}
+
+// Writes the entry's data to FILE from its start: stored bytes as they are, a
+// compressed stream inflated piece by piece. 0, the error of a failed write,
+// ERROR_INVALID_DATA for a stream that fails or yields another size than the
+// record's, or ERROR_CANCELLED when the installation was cancelled meanwhile.
+static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, const FileRecord* record,
+                            BOOL compressed, DWORD entryPosition)
+{
+    SetFilePointer(file, 0, 0, FILE_BEGIN);
+    DWORD stored = record->storedLength, size = record->attributes.nFileSizeLow;
+    DWORD consumed = 0, produced = 0, error = 0;
+    BOOL outputFull = FALSE;
+    z_stream stream;
+    ZeroMem(&stream, sizeof(stream));
+    if (compressed && inflateInit(&stream) != Z_OK)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    for (;;) {
+        const BYTE* piece;
+        DWORD length;
+        if (!compressed) {
+            if (consumed == stored)
+                break;
+            length = stored - consumed < DATA_CHUNK ? stored - consumed : DATA_CHUNK;
+            piece = PackageBytes(dataAt + consumed, length);
+            consumed += length;
+        } else {
+            if (!stream.avail_in && consumed < stored) {
+                DWORD chunk = stored - consumed < INPUT_CHUNK ? stored - consumed : INPUT_CHUNK;
+                stream.next_in = (Bytef*)PackageBytes(dataAt + consumed, chunk);
+                stream.avail_in = chunk;
+                consumed += chunk;
+                if (!stream.next_in) {
+                    error = ERROR_INVALID_DATA;
+                    break;
+                }
+            } else if (!stream.avail_in && !outputFull) {
+                break;
+            }
+            // The builder's streams end with a sync flush instead of a final
+            // block: all their bytes come out without Z_FINISH.
+            stream.next_out = stage->buffer;
+            stream.avail_out = DATA_CHUNK;
+            int result = inflate(&stream, Z_NO_FLUSH);
+            piece = stage->buffer;
+            length = DATA_CHUNK - stream.avail_out;
+            outputFull = !stream.avail_out;
+            if ((result < 0 && result != Z_BUF_ERROR) || result == Z_NEED_DICT || length > size - produced) {
+                error = ERROR_INVALID_DATA;
+                break;
+            }
+            if (result == Z_STREAM_END)
+                consumed = stored, stream.avail_in = 0, outputFull = FALSE;
+        }
+        DWORD written;
+        if (!piece) {
+            error = ERROR_INVALID_DATA;
+            break;
+        }
+        if (length && !WriteFile(file, piece, length, &written, 0)) {
+            error = GetLastError();
+            break;
+        }
+        produced += length;
+        ShowProgress(stage, entryPosition + consumed);
+        // A large file is also a place to stop at, so that a cancellation
+        // does not wait for its end.
+        if (length == DATA_CHUNK && !CheckPoint(stage->run)) {
+            error = ERROR_CANCELLED;
+            break;
+        }
+    }
+    if (compressed) {
+        inflateEnd(&stream);
+        if (!error && produced != size)
+            error = ERROR_INVALID_DATA;
+    }
+    return error;
+}
+
+// The path of an entry with parent index PARENT; null when the package names
+// a level that no directory entry declared.
+static char* EntryPath(FileStage* stage, DWORD parent, const char* name)
+{
+    if (parent >= (DWORD)ListCount(stage->levels))
+        return 0;
+    return ListJoinPath(stage->levels, parent, name);
+}
+
+// A name of one level: no separators, no drive, not "." or "..".
+static BOOL IsPlainName(const char* name)
+{
+    if (!*name || (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))))
+        return FALSE;
+    for (; *name; name++)
+        if (*name == '\\' || *name == '/' || *name == ':')
+            return FALSE;
+    return TRUE;
+}
+
+static BOOL Ask(FileStage* stage, int message, const char* first, const char* second)
+{
+    g_app.installOk = FALSE;
+    return AskToContinue(stage->run->page, message, first, second, 0);
+}
+
+static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name, DWORD parent)
+{
+    ShowLine(stage->run, stage->run->pathLine, path, TRUE);
+    DWORD error = CreateDirectoryA(path, 0) ? 0 : GetLastError();
+    if (error == ERROR_ACCESS_DENIED && PathExists(path))
+        error = 0;
+    else if (error == ERROR_ACCESS_DENIED) {
+        DWORD existenceError = GetLastError();
+        char* parentPath = ParentPath(path);
+        BOOL granted = FALSE;
+        BOOL denied = existenceError != ERROR_ACCESS_DENIED && parentPath
+                      && !CheckObjectAccess(g_app.accessToken, parentPath, SE_FILE_OBJECT, FILE_ADD_SUBDIRECTORY, &granted)
+                      && !granted;
+        BOOL goOn = Ask(stage, denied ? 35 : 36, path, parentPath);
+        FreeMem(parentPath);
+        if (!goOn)
+            return FALSE;
+    } else if (error && error != ERROR_ALREADY_EXISTS && !Ask(stage, 21, path, SystemErrorText(error))) {
+        return FALSE;
+    }
+    AppendLogLine(g_app.logFile, 'a', path, TRUE, TRUE);
+    ListSetAt(stage->levels, parent + 1, name);
+    return TRUE;
+}
+
+// The questions of a file that cannot be opened for writing; TRUE when the
+// user lets the installation go on without it.
+static BOOL AskOpenFailed(FileStage* stage, const char* path, BOOL existed, DWORD error)
+{
+    if (error == ERROR_ACCESS_DENIED) {
+        char* parent = ParentPath(path);
+        BOOL granted = FALSE;
+        BOOL denied = parent && !CheckObjectAccess(g_app.accessToken, existed ? path : parent, SE_FILE_OBJECT,
+                                                   existed ? GENERIC_WRITE : FILE_ADD_FILE, &granted)
+                      && !granted;
+        BOOL goOn = denied ? Ask(stage, existed ? 2 : 8, path, existed ? path : parent)
+                           : Ask(stage, existed ? 5 : 11, path, SystemErrorText(error));
+        FreeMem(parent);
+        return goOn;
+    }
+    return Ask(stage, existed ? 5 : 11, path, SystemErrorText(error));
+}
+
+static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BYTE flags, DWORD entryPosition)
+{
+    const BYTE* bytes = PackageBytes(recordAt, FILE_RECORD_SIZE);
+    if (!bytes)
+        return FALSE;
+    FileRecord record;
+    MoveMemory(&record, bytes, sizeof(record));
+    ULONGLONG dataAt = recordAt + FILE_RECORD_SIZE;
+
+    BOOL existed = PathExists(path);
+    if (existed && !ShouldOverwrite(&stage->group, path, &record))
+        return TRUE;
+    ShowLine(stage->run, stage->run->pathLine, path, TRUE);
+    DWORD attributes = GetFileAttributesA(path);
+    if (existed && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+
+    char* temporary = 0;
+    HANDLE file;
+    for (;;) {
+        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+        if (file != INVALID_HANDLE_VALUE)
+            break;
+        DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+            return AskOpenFailed(stage, path, existed, error);
+        if (stage->group.sharedFiles
+            || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, 6), path,
+                            MB_YESNO | MB_ICONWARNING) != IDYES) {
+            // In use: the data goes to a temporary file that replaces it at the next restart.
+            temporary = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+            if (!temporary)
+                return FALSE;
+            GetTempFileNameA(g_app.tempFolder, "QST", 0, temporary);
+            file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+            if (file != INVALID_HANDLE_VALUE)
+                break;
+            error = GetLastError();
+            DeleteFileA(temporary);
+            FreeMem(temporary);
+            return Ask(stage, 13, path, SystemErrorText(error));
+        }
+    }
+
+    DWORD error;
+    BOOL goOn = TRUE;
+    while ((error = WriteEntryData(stage, file, dataAt, &record, flags & ENTRY_COMPRESSED, entryPosition))
+           && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)) {
+        // After OK the user has freed space: the file is written again from its start.
+        if (ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsMessages, 14), path,
+                         MB_OKCANCEL | MB_ICONSTOP) == IDCANCEL) {
+            goOn = FALSE;
+            break;
+        }
+    }
+    const char* written = temporary ? temporary : path;
+    if (error) {
+        CloseHandle(file);
+        // Never leave a part of a file behind that was not there before; an
+        // existing file that was partly overwritten stays.
+        if (temporary || !existed)
+            DeleteFileA(written);
+        FreeMem(temporary);
+        if (error == ERROR_CANCELLED)
+            return FALSE;
+        g_app.installOk = FALSE;
+        return goOn && Ask(stage, 15, path, SystemErrorText(error));
+    }
+    const WIN32_FILE_ATTRIBUTE_DATA* times = &record.attributes;
+    SetFileTime(file, &times->ftCreationTime, &times->ftLastAccessTime, &times->ftLastWriteTime);
+    CloseHandle(file);
+    SetFileAttributesA(written, times->dwFileAttributes);
+    if (temporary) {
+        ListAppend(g_app.lists.pendingTempFiles, temporary);
+        ListAppend(g_app.lists.pendingTargets, path);
+        ListAppend(g_app.lists.pendingFlags, stage->group.sharedFiles ? "1" : "0");
+        FreeMem(temporary);
+    } else if (stage->group.sharedFiles) {
+        AppendLogLine(g_app.logFile, 'g', path, TRUE, FALSE);
+        UpdateSharedDllCount(path, FALSE);
+    } else {
+        // A file that was there before is never deleted by a rollback.
+        AppendLogLine(g_app.logFile, 'b', path, !existed, FALSE);
+    }
+    return TRUE;
+}
+
+// One group: its destination, then its entries up to the next group. FALSE
+// when the installation stops; *DAMAGED when the package is malformed.
+static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
+{
+    *damaged = TRUE;
+    const DWORD scriptOffset = g_app.package.scriptOffset;
+    const BYTE* bytes = PackageBytes(stage->base + groupOffset, GROUP_HEADER_SIZE);
+    if (!bytes)
+        return FALSE;
+    MoveMemory(&stage->group, bytes, sizeof(stage->group));
+    DWORD end = stage->group.nextGroupOffset;
+    if (end <= groupOffset + GROUP_HEADER_SIZE || end > scriptOffset)
+        return FALSE;
+    DWORD offset = groupOffset + GROUP_HEADER_SIZE;
+    const char* raw = PackageString(stage->base + offset, end - offset);
+    if (!raw)
+        return FALSE;
+    offset += lstrlenA(raw) + 1;
+    char* variables = ExpandVariables(raw);
+    char* destination = ExpandFolderMacros(variables);
+    FreeMem(variables);
+    if (!destination)
+        return FALSE;
+    *damaged = FALSE;
+    ListSetAt(stage->levels, 0, destination);
+    ShowLine(stage->run, stage->run->pathLine, destination, FALSE);
+    BOOL goOn = !CreateFolderChain(destination, g_app.logFile, stage->run->page);
+    if (!goOn)
+        g_app.installOk = FALSE;
+    FreeMem(destination);
+
+    while (goOn && offset < end) {
+        if (!CheckPoint(stage->run))
+            return FALSE;
+        ShowProgress(stage, offset - g_app.package.dataOffset);
+        *damaged = TRUE;
+        const char* name = PackageString(stage->base + offset, end - offset);
+        if (!name || !IsPlainName(name))
+            return FALSE;
+        char* entryName = DupString(name, 0);
+        DWORD entryOffset = offset;
+        offset += lstrlenA(entryName) + 1;
+        bytes = offset <= end && end - offset >= ENTRY_HEAD_SIZE ? PackageBytes(stage->base + offset, ENTRY_HEAD_SIZE) : 0;
+        DWORD parent = bytes ? *(const DWORD*)bytes : 0;
+        BYTE flags = bytes ? bytes[4] : 0;
+        offset += ENTRY_HEAD_SIZE;
+        DWORD recordAt = offset;
+        if (flags & ENTRY_FILE) {
+            const BYTE* record = end - offset >= FILE_RECORD_SIZE ? PackageBytes(stage->base + offset, FILE_RECORD_SIZE) : 0;
+            DWORD stored = record ? ((const FileRecord*)record)->storedLength : 0;
+            offset += FILE_RECORD_SIZE;
+            if (!record || offset > end || stored > end - offset)
+                bytes = 0;
+            offset += stored;
+        }
+        char* path = bytes ? EntryPath(stage, parent, entryName) : 0;
+        if (path) {
+            *damaged = FALSE;
+            goOn = flags & ENTRY_FILE
+                       ? FileEntry(stage, path, stage->base + recordAt, flags, entryOffset - g_app.package.dataOffset)
+                       : DirectoryEntry(stage, path, entryName, parent);
+        }
+        FreeMem(path);
+        FreeMem(entryName);
+        if (*damaged)
+            return FALSE;
+    }
+    ListClear(stage->levels);
+    return goOn;
+}
+
+BOOL RunFileStage(InstallRun* run)
+{
+    FileStage stage;
+    ZeroMem(&stage, sizeof(stage));
+    stage.run = run;
+    stage.base = g_app.packageOffset;
+    stage.levels = ListCreate(5);
+    stage.shownPercent = (DWORD)-1;
+    stage.buffer = (BYTE*)AllocMem(DATA_CHUNK);
+    const PackageHeader* header = &g_app.package;
+    BOOL damaged = header->dataOffset > header->scriptOffset;
+    stage.dataSize = header->scriptOffset - header->dataOffset;
+    BOOL goOn = stage.levels && stage.buffer && !damaged;
+    for (DWORD offset = header->dataOffset; goOn && offset < header->scriptOffset; offset = stage.group.nextGroupOffset)
+        goOn = CheckPoint(run) && FileGroup(&stage, offset, &damaged);
+    if (damaged) {
+        g_app.installOk = FALSE;
+        ReportDamagedPackage();
+    }
+    ListDestroy(&stage.levels);
+    FreeMem(stage.buffer);
+    if (goOn)
+        SendMessageA(run->progressBar, PBM_SETPOS, 100, 0);
+    return goOn;
+}
