@@ -199,16 +199,11 @@ static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name,
     DWORD error = CreateDirectoryA(path, 0) ? 0 : GetLastError();
     if (error == ERROR_ACCESS_DENIED && PathExists(path))
         error = 0;
-    else if (error == ERROR_ACCESS_DENIED) {
-        DWORD existenceError = GetLastError();
-        char* parentPath = ParentPath(path);
-        BOOL granted = FALSE;
-        BOOL denied = existenceError != ERROR_ACCESS_DENIED && parentPath
-                      && !CheckObjectAccess(g_app.accessToken, parentPath, SE_FILE_OBJECT, FILE_ADD_SUBDIRECTORY, &granted)
-                      && !granted;
-        BOOL goOn = Ask(stage, denied ? 35 : 36, path, parentPath);
-        FreeMem(parentPath);
-        if (!goOn)
+    // A directory entry's parent is never a bare drive: the access question
+    // of folder chains asks it the same way.
+    if (error == ERROR_ACCESS_DENIED) {
+        g_app.installOk = FALSE;
+        if (AskAccessDenied(stage->run->page, path, path, GetLastError()))
             return FALSE;
     } else if (error && error != ERROR_ALREADY_EXISTS && !Ask(stage, 21, path, SystemErrorText(error))) {
         return FALSE;

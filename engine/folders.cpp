@@ -80,9 +80,7 @@ static DWORD AskToGoOn(HWND owner, int message, const char* first, const char* s
     return AskToContinue(owner, message, first, second, 0) ? 0 : error;
 }
 
-// The question after a level of PATH could not be created for lack of
-// access; EXISTENCEERROR is the error the existence test of LEVEL ended with.
-static DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError)
+DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError)
 {
     char* parent = ParentPath(level);
     BOOL drive = parent && parent[0] && parent[1] == ':' && !parent[2];

@@ -125,30 +125,25 @@ static void LogRunList(StringList* list, char code)
     }
 }
 
-static void WriteUninstallText(const char* key, const char* name, const char* text)
-{
-    WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text, lstrlenA(text) + 1);
-}
-
-static void WriteUninstallNumber(const char* key, const char* name, DWORD number)
-{
-    WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &number, sizeof(number));
-}
-
 // The entry of the system's list of installed programs; removed whole by
-// the uninstaller through its "e" line.
+// the uninstaller through its "e" line. Four texts, then three numbers.
+static const char kUninstallValues[] =
+    "DisplayName\0UninstallString\0DisplayIcon\0InstallLocation\0EstimatedSize\0NoModify\0NoRepair";
+
 static void WriteUninstallEntry(const char* uninstaller)
 {
     char* key = JoinStrings(kUninstallKey, g_app.productName);
     if (!key)
         return;
-    WriteUninstallText(key, "DisplayName", g_app.productFullName);
-    WriteUninstallText(key, "UninstallString", uninstaller);
-    WriteUninstallText(key, "DisplayIcon", uninstaller);
-    WriteUninstallText(key, "InstallLocation", GetVariable("%InstallPath%"));
-    WriteUninstallNumber(key, "EstimatedSize", g_app.package.unpackedTotal >> 10);
-    WriteUninstallNumber(key, "NoModify", 1);
-    WriteUninstallNumber(key, "NoRepair", 1);
+    const char* texts[] = { g_app.productFullName, uninstaller, uninstaller, GetVariable("%InstallPath%") };
+    DWORD numbers[] = { g_app.package.unpackedTotal >> 10, 1, 1 };
+    const char* name = kUninstallValues;
+    for (int i = 0; i < 7; i++, name += lstrlenA(name) + 1) {
+        if (i < 4)
+            WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_SZ, texts[i], lstrlenA(texts[i]) + 1);
+        else
+            WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, numbers + i - 4, 4);
+    }
     const char* fields[] = { "2", key, "1" };
     AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
     FreeMem(key);
