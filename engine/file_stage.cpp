@@ -146,8 +146,9 @@ static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, con
             error = ERROR_INVALID_DATA;
             break;
         }
-        if (length && !WriteFile(file, piece, length, &written, 0)) {
-            error = GetLastError();
+        if (length && (!WriteFile(file, piece, length, &written, 0) || written != length)) {
+            // A filling disk may take part of a piece and report success (Wine does).
+            error = written && written != length ? ERROR_HANDLE_DISK_FULL : GetLastError();
             break;
         }
         produced += length;

@@ -173,21 +173,25 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
 
     char* uninstaller = CombinePath(GetVariable("%InstallPath%"), GetVariable("%UninstallerFileName%"));
     char* finalLog = FinalLogPath();
+    // A script without the uninstaller's name installs as one without an uninstaller.
+    BOOL placeUninstaller = g_app.createUninstaller && uninstaller && finalLog;
     SettleVariables();
     CreateTemporaryLog();
     char* uninstallerImage = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
     BOOL failed = TRUE;
-    if (uninstallerImage && uninstaller && finalLog && GetTempFileNameA(g_app.tempFolder, "QST", 0, uninstallerImage)
+    if (uninstallerImage && GetTempFileNameA(g_app.tempFolder, "QST", 0, uninstallerImage)
         && OpenPackageView()) {
         WriteUninstallerImage(uninstallerImage);
+        // Paths are shortened in the font the line shows them in.
         run.pathDc = GetDC(run.pathLine);
+        SelectObject(run.pathDc, (HFONT)SendMessageA(run.pathLine, WM_GETFONT, 0, 0));
         RECT box;
         GetClientRect(run.pathLine, &box);
         run.pathWidth = box.right;
         BOOL goOn = RunFileStage(&run);
         ClosePackageView();
         if (goOn) {
-            if (g_app.createUninstaller) {
+            if (placeUninstaller) {
                 AppendLogLine(g_app.logFile, 'b', uninstaller, !PathExists(uninstaller), FALSE);
                 AppendLogLine(g_app.logFile, 'b', finalLog, !PathExists(finalLog), FALSE);
             }
@@ -206,7 +210,7 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
             goOn = RunLines(&run, g_app.lists.shortcuts, ShortcutStep);
             ShowLine(&run, run.pathLine, "", FALSE);
         }
-        if (goOn && (ListCount(g_app.lists.registryValues) || g_app.createUninstaller))
+        if (goOn && (ListCount(g_app.lists.registryValues) || placeUninstaller))
             ShowStep(&run, 6);
         goOn = goOn && RunLines(&run, g_app.lists.registryValues, InstallRegistryLine);
         if (goOn && ListCount(g_app.lists.iniEntries))
@@ -223,18 +227,20 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
                 failed = FALSE;
                 LogRunList(g_app.lists.uninstallPrograms, 'd');
                 LogRunList(g_app.lists.uninstallDllCalls, 'f');
-                if (g_app.createUninstaller)
+                if (placeUninstaller)
                     WriteUninstallEntry(uninstaller);
             }
         }
     }
 
     CloseTemporaryLog();
-    if (!failed && g_app.createUninstaller) {
+    if (!failed && placeUninstaller) {
         WriteFinalLog(finalLog);
         SetFileAttributesA(uninstaller, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(uninstaller);
-        MoveFileA(uninstallerImage, uninstaller);
+        // The image was a temporary file; the uninstaller is an ordinary one.
+        if (MoveFileA(uninstallerImage, uninstaller))
+            SetFileAttributesA(uninstaller, FILE_ATTRIBUTE_NORMAL);
     } else if (!failed) {
         DeleteTemporaryLog();
     }

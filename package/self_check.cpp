@@ -40,7 +40,8 @@ void ReportDamagedPackage()
 
 static BOOL ReadAt(DWORD offset, void* buffer, DWORD size, DWORD* got)
 {
-    SetFilePointer(g_app.moduleFile, offset, 0, FILE_BEGIN);
+    LONG high = 0;   // without it the offset counts as signed: no script beyond 2 GiB
+    SetFilePointer(g_app.moduleFile, offset, &high, FILE_BEGIN);
     return ReadFile(g_app.moduleFile, buffer, size, got, 0);
 }
 

@@ -1,5 +1,14 @@
-// The uninstaller: start-up from the install log, relocation, rollback.
+// The uninstaller: start-up from the install log, relocation, rollback, and
+// the worker that undoes the log.
 #pragma once
 #include "../startup/app_state.h"
 
 void RunUninstaller(BOOL rollback);
+// Undoes the action lines from logBody, the last first. WINDOW is the
+// uninstaller dialog, or null for the rollback of a failed installation.
+DWORD WINAPI UninstallWorker(LPVOID window);
+
+// The question whether to delete the shared file PATH, which no program
+// counts any more; OWNER may be null. The answer is the button's id: IDOK
+// (Yes), IDC_YES_TO_ALL or IDCANCEL (No).
+int AskSharedFile(HWND owner, const char* path);

@@ -267,6 +267,7 @@ TEST_P(Wizard, FinishPageOffersWhatTheInstallationLeft)
                     Case{ true, "C:\\demo.exe", "C:\\readme.txt" } }) {
         WizardScript script(Small());
         script.Enable({ 9, 10, 11 });
+        script.Wizard(10, "Restart before using %s");
         script.SetLaunch(c.launch, c.readme);
         script.SetRestart(c.restart);
         RunningWizard wizard(script, "Finish");
@@ -298,6 +299,9 @@ TEST_P(Wizard, FinishPageOffersWhatTheInstallationLeft)
                     SendMessageA(GetDlgItem(page, id), BM_CLICK, 0, 0);
         }
         Click(wizard.frame, IDC_CANCEL);
+        // A restart that the user declined is still needed before the product is used.
+        if (c.restart)
+            EXPECT_EQ(wizard.AnswerMessageBox(IDOK).text.rfind("Restart before using ", 0), 0u);
         EXPECT_EQ(wizard.process.WaitForExit(), 0);
     }
 }
