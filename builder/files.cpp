@@ -308,11 +308,10 @@ struct Job {
 void WritePackageFile(const Bytes& runtime, const Project& project, const std::string& output, BuildStats* stats,
                       void (*progress)(const BuildStats&, void*), void* context)
 {
-    if (runtime.size() >= 65536)
-        throw BuildError(project.path, 0, "the runtime image is " + std::to_string(runtime.size()) +
-                                              " bytes; it must be below 65,536");
-    if (runtime.size() < 64 || runtime[0] != 'M' || runtime[1] != 'Z')
-        throw BuildError(project.path, 0, "the runtime image is not a Windows executable");
+    Bytes head;
+    std::string placeError;
+    if (!PlaceRuntime(runtime, &head, &placeError))
+        throw BuildError(project.path, 0, placeError);
     uint64_t overhead = 12 + 4 + project.script.size() + 64;
     for (const auto& plan : project.groups) {
         overhead += 21 + plan.group.destination.size();
@@ -393,10 +392,7 @@ void WritePackageFile(const Bytes& runtime, const Project& project, const std::s
         std::remove(part.c_str());
         throw BuildError(project.path, 0, message);
     };
-    Bytes head = runtime;
-    const uint64_t p = runtime.size();
-    head[0x12] = p & 0xFF;
-    head[0x13] = (p >> 8) & 0xFF;
+    const uint64_t p = head.size();
     head.resize(p + 12, 0);
     std::fwrite(head.data(), 1, head.size(), f);
     BuildStats local;

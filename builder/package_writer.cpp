@@ -115,22 +115,49 @@ Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLengt
     return out;
 }
 
+static bool IsAmd64Image(const Bytes& image)
+{
+    if (image.size() < 64)
+        return false;
+    size_t pe = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | (size_t)image[0x3F] << 24;
+    return pe + 6 <= image.size() && image[pe] == 'P' && image[pe + 1] == 'E' && image[pe + 4] == 0x64
+           && image[pe + 5] == 0x86;
+}
+
+bool PlaceRuntime(const Bytes& runtime, Bytes* head, std::string* error)
+{
+    if (runtime.size() < 64 || runtime[0] != 'M' || runtime[1] != 'Z') {
+        *error = "the runtime image is not a Windows executable";
+        return false;
+    }
+    const size_t unit = IsAmd64Image(runtime) ? 16 : 1;
+    const size_t p = (runtime.size() + unit - 1) / unit * unit;
+    if (p / unit >= 65536) {
+        *error = "the runtime image is " + std::to_string(runtime.size()) + " bytes; it must be below " +
+                 (unit == 1 ? std::string("65,536") : std::string("1 MiB for a 64-bit image"));
+        return false;
+    }
+    *head = runtime;
+    head->resize(p, 0);
+    (*head)[0x12] = (p / unit) & 0xFF;
+    (*head)[0x13] = (p / unit >> 8) & 0xFF;
+    return true;
+}
+
+uint64_t PackageOffsetOf(const Bytes& file)
+{
+    if (file.size() < 64)
+        return 0;
+    return (file[0x12] | file[0x13] << 8) * (IsAmd64Image(file) ? 16 : 1);
+}
+
 bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
                   Bytes* package, std::string* error)
 {
-    if (runtime.size() >= 65536) {
-        *error = "runtime image is " + std::to_string(runtime.size()) + " bytes; it must be below 65,536";
-        return false;
-    }
-    if (runtime.size() < 64) {
-        *error = "runtime image is shorter than a DOS header";
-        return false;
-    }
     Bytes& out = *package;
-    out = runtime;
-    const size_t p = runtime.size();
-    out[0x12] = p & 0xFF;
-    out[0x13] = (p >> 8) & 0xFF;
+    if (!PlaceRuntime(runtime, &out, error))
+        return false;
+    const size_t p = out.size();
     out.resize(p + 12);
     uint64_t unpacked = 0;
     auto put32 = [&](size_t at, uint64_t v) {

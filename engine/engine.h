@@ -12,15 +12,13 @@ BOOL AskToContinue(HWND owner, int message, const char* first, const char* secon
 // One run of the install worker, shared by its stages.
 struct InstallRun {
     HWND page, progressBar, stepLine, pathLine;
-    HDC pathDc;          // of the path line, for shortening paths to its width
-    int pathWidth;
     BOOL cancelled;      // the frame posted WM_QUIT: every later stage is skipped
 };
 // Waits while the frame asks about cancelling; FALSE once cancelled.
 BOOL CheckPoint(InstallRun* run);
-// Sets one of the installing page's lines; SHORTEN puts an ellipsis in the
-// middle of a path too wide for the path line.
-void ShowLine(InstallRun* run, HWND line, const char* text, BOOL shorten);
+// Sets one of the installing page's lines. The path line's style puts an
+// ellipsis in the middle of a path too wide for it.
+void ShowLine(InstallRun* run, HWND line, const char* text);
 // The file stage: FALSE when the installation stops or was cancelled.
 BOOL RunFileStage(InstallRun* run);
 // Starts the install worker for the installing page PAGE, which it reports to.

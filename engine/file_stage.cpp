@@ -196,7 +196,7 @@ static BOOL Ask(FileStage* stage, int message, const char* first, const char* se
 
 static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name, DWORD parent)
 {
-    ShowLine(stage->run, stage->run->pathLine, path, TRUE);
+    ShowLine(stage->run, stage->run->pathLine, path);
     DWORD error = CreateDirectoryA(path, 0) ? 0 : GetLastError();
     if (error == ERROR_ACCESS_DENIED && PathExists(path))
         error = 0;
@@ -244,7 +244,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     BOOL existed = PathExists(path);
     if (existed && !ShouldOverwrite(&stage->group, path, &record))
         return TRUE;
-    ShowLine(stage->run, stage->run->pathLine, path, TRUE);
+    ShowLine(stage->run, stage->run->pathLine, path);
     DWORD attributes = GetFileAttributesA(path);
     if (existed && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -345,7 +345,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
         return FALSE;
     *damaged = FALSE;
     ListSetAt(stage->levels, 0, destination);
-    ShowLine(stage->run, stage->run->pathLine, destination, FALSE);
+    ShowLine(stage->run, stage->run->pathLine, destination);
     BOOL goOn = !CreateFolderChain(destination, g_app.logFile, stage->run->page);
     if (!goOn)
         g_app.installOk = FALSE;

@@ -30,17 +30,9 @@ BOOL CheckPoint(InstallRun* run)
     return !run->cancelled;
 }
 
-void ShowLine(InstallRun* run, HWND line, const char* text, BOOL shorten)
+void ShowLine(InstallRun* run, HWND line, const char* text)
 {
-    char* copy = DupString(text, 4);   // room for the ellipsis
-    if (!copy)
-        return;
-    if (shorten) {
-        RECT box = { 0, 0, run->pathWidth, 0 };
-        DrawTextExA(run->pathDc, copy, -1, &box, DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING, 0);
-    }
-    SetWindowTextA(line, copy);
-    FreeMem(copy);
+    SetWindowTextA(line, text);
     // The statics are transparent: what lies under them is drawn again.
     RECT area;
     GetWindowRect(line, &area);
@@ -51,7 +43,7 @@ void ShowLine(InstallRun* run, HWND line, const char* text, BOOL shorten)
 
 static void ShowStep(InstallRun* run, int text)
 {
-    ShowLine(run, run->stepLine, GetText(g_app.pages[INSTALLING_SLOT].texts, text), FALSE);
+    ShowLine(run, run->stepLine, GetText(g_app.pages[INSTALLING_SLOT].texts, text));
 }
 
 // Expands every variable's value until none names a variable. A cycle among
@@ -182,12 +174,6 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
     if (uninstallerImage && GetTempFileNameA(g_app.tempFolder, "QST", 0, uninstallerImage)
         && OpenPackageView()) {
         WriteUninstallerImage(uninstallerImage);
-        // Paths are shortened in the font the line shows them in.
-        run.pathDc = GetDC(run.pathLine);
-        SelectObject(run.pathDc, (HFONT)SendMessageA(run.pathLine, WM_GETFONT, 0, 0));
-        RECT box;
-        GetClientRect(run.pathLine, &box);
-        run.pathWidth = box.right;
         BOOL goOn = RunFileStage(&run);
         ClosePackageView();
         if (goOn) {
@@ -204,11 +190,11 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
                     g_app.launchEnabled[0] = g_app.launchEnabled[1] = FALSE;
                 }
             }
-            ShowLine(&run, run.pathLine, "", FALSE);
+            ShowLine(&run, run.pathLine, "");
             if (ListCount(g_app.lists.shortcuts))
                 ShowStep(&run, 5);
             goOn = RunLines(&run, g_app.lists.shortcuts, ShortcutStep);
-            ShowLine(&run, run.pathLine, "", FALSE);
+            ShowLine(&run, run.pathLine, "");
         }
         if (goOn && (ListCount(g_app.lists.registryValues) || placeUninstaller))
             ShowStep(&run, 6);
@@ -259,8 +245,6 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
         CommitPending();
         PostMessageA(GetParent(run.page), WM_COMMAND, IDC_NEXT, 0);
     }
-    if (run.pathDc)
-        ReleaseDC(run.pathLine, run.pathDc);
     OleUninitialize();
     return 0;
 }

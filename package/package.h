@@ -11,6 +11,14 @@ enum {
     DOS_HEADER_SIZE = 64,
 };
 
+// The field at DOS_PACKAGE_OFFSET counts bytes. The 64-bit twin of the
+// runtime is larger than 64 KiB: there it counts 16-byte units.
+#ifdef _WIN64
+enum { PACKAGE_OFFSET_UNIT = 16 };
+#else
+enum { PACKAGE_OFFSET_UNIT = 1 };
+#endif
+
 enum PackageResult { PACKAGE_LOADED, PACKAGE_ABSENT, PACKAGE_FAILED };
 
 // Reads the DOS header; without a package returns PACKAGE_ABSENT. Otherwise

@@ -51,7 +51,7 @@ PackageResult LoadPackage()
     DWORD got = 0;
     if (!ReadAt(0, header, sizeof(header), &got) || got < sizeof(header))
         return Fail("Error reading the module file header.");
-    g_app.packageOffset = *(WORD*)(header + DOS_PACKAGE_OFFSET);
+    g_app.packageOffset = *(WORD*)(header + DOS_PACKAGE_OFFSET) * PACKAGE_OFFSET_UNIT;
     if (!g_app.packageOffset)
         return PACKAGE_ABSENT;
 

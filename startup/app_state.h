@@ -58,7 +58,7 @@ struct AppState {
     HANDLE pauseEvent;
     HANDLE accessToken;
 
-    WORD packageOffset;
+    DWORD packageOffset;
     PackageHeader package;
     BYTE* script;
     DWORD scriptSize;

@@ -171,19 +171,8 @@ static void ShowLine(HWND window, const char* status, const char* path)
     HWND pathText = GetDlgItem(window, IDC_UNINSTALL_FILE);
     if (status)
         SetWindowTextA(statusText, status);
-    // The path shortened in its middle to the control's width; the ellipsis
-    // may lengthen the text by four bytes.
-    char* shown = DupString(path, 4);
-    if (shown) {
-        RECT area;
-        GetClientRect(pathText, &area);
-        HDC dc = CreateCompatibleDC(0);
-        SelectObject(dc, (HGDIOBJ)SendMessageA(pathText, WM_GETFONT, 0, 0));
-        DrawTextExA(dc, shown, -1, &area, DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING, 0);
-        DeleteDC(dc);
-        SetWindowTextA(pathText, shown);
-        FreeMem(shown);
-    }
+    // The path line's style shortens a long path in its middle.
+    SetWindowTextA(pathText, path);
     RepaintBehind(window, statusText, TRUE);
     RepaintBehind(window, pathText, FALSE);
 }

@@ -32,7 +32,7 @@ protected:
         entry.data.assign(3000, 'q');
         group.entries.push_back(entry);
         ASSERT_FALSE(WriteInstaller(folder_, "pristine.exe", MinimalScript(), { group }, &package_).empty());
-        size_t p = package_[0x12] | package_[0x13] << 8;
+        size_t p = quillset::PackageOffsetOf(package_);
         size_t scriptStart = p + U32(package_, p + 4);
         regions_ = { 45, U32(package_, 0x3C) + 8, p - 1, p + 8, p + 12 + 40, scriptStart + 6, package_.size() - 1 };
     }

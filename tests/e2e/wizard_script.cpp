@@ -169,7 +169,7 @@ RunningWizard::RunningWizard(const WizardScript& script, const std::string& name
         return;
     if (unpacked) {
         // The package's own claim of the space it needs, and the checksum over it.
-        uint16_t header = static_cast<uint16_t>(package[0x12] | package[0x13] << 8);
+        size_t header = quillset::PackageOffsetOf(package);
         for (int i = 0; i < 4; i++)
             package[header + 8 + i] = static_cast<uint8_t>(unpacked >> (8 * i));
         uint32_t sum = quillset::Adler32(package.data() + 40, package.size() - 40);
