@@ -15,6 +15,9 @@
 // Data moves in pieces of this size: bounded memory for a file of any size,
 // few enough calls that the pieces cost nothing measurable.
 enum { DATA_CHUNK = 0x100000, INPUT_CHUNK = 0x10000 };
+// The path line follows the entries at most ten times a second: each update
+// waits for the page to repaint, which costs more than writing a small file.
+enum { PATH_LINE_INTERVAL = 100 };
 
 enum { ENTRY_FILE = 1, ENTRY_COMPRESSED = 2 };
 enum { GROUP_HEADER_SIZE = 20, ENTRY_HEAD_SIZE = 5, FILE_RECORD_SIZE = 48 };
@@ -37,7 +40,19 @@ struct FileStage {
     StringList* levels;    // slot 0 the destination, slot k+1 the directory of parent index k
     BYTE* buffer;          // DATA_CHUNK bytes of inflated data
     DWORD shownPercent;    // on the progress bar: sent only when it changes
+    const char* unshownPath;   // the current entry's, until the path line shows it
+    DWORD pathShownAt;
 };
+
+static void ShowPath(FileStage* stage, const char* path)
+{
+    stage->unshownPath = path;
+    if (path && GetTickCount() - stage->pathShownAt >= PATH_LINE_INTERVAL) {
+        ShowLine(stage->run, stage->run->pathLine, path);
+        stage->pathShownAt = GetTickCount();
+        stage->unshownPath = 0;
+    }
+}
 
 // A condition of the 1..3 overwrite rules on a comparison result (< 0, 0, > 0).
 static BOOL RuleHolds(DWORD rule, int comparison)
@@ -153,6 +168,7 @@ static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, con
         }
         produced += length;
         ShowProgress(stage, entryPosition + consumed);
+        ShowPath(stage, stage->unshownPath);
         // A large file is also a place to stop at, so that a cancellation
         // does not wait for its end.
         if (length == DATA_CHUNK && !CheckPoint(stage->run)) {
@@ -196,7 +212,7 @@ static BOOL Ask(FileStage* stage, int message, const char* first, const char* se
 
 static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name, DWORD parent)
 {
-    ShowLine(stage->run, stage->run->pathLine, path);
+    ShowPath(stage, path);
     DWORD error = CreateDirectoryA(path, 0) ? 0 : GetLastError();
     if (error == ERROR_ACCESS_DENIED && PathExists(path))
         error = 0;
@@ -244,7 +260,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     BOOL existed = PathExists(path);
     if (existed && !ShouldOverwrite(&stage->group, path, &record))
         return TRUE;
-    ShowLine(stage->run, stage->run->pathLine, path);
+    ShowPath(stage, path);
     DWORD attributes = GetFileAttributesA(path);
     if (existed && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -382,6 +398,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
                        ? FileEntry(stage, path, stage->base + recordAt, flags, entryOffset - g_app.package.dataOffset)
                        : DirectoryEntry(stage, path, entryName, parent);
         }
+        stage->unshownPath = 0;
         FreeMem(path);
         FreeMem(entryName);
         if (*damaged)

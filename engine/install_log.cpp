@@ -5,7 +5,7 @@
 #include "install_log.h"
 #include "../script/script.h"
 
-static const char kLogHeader[] = "=== Quillset log file ===";
+extern const char kLogHeader[] = "=== Quillset log file ===";
 // Fields of the codes "a" to "h"; "e" has a third, "1", when the key goes with its subkeys.
 static const char kFieldCounts[] = { 1, 1, 3, 6, 2, 5, 1, 1 };
 
@@ -16,6 +16,28 @@ static void WriteText(HANDLE file, const char* text)
         WriteFile(file, text, lstrlenA(text), &written, 0);
 }
 
+// Brings logLineHashes in step with logLines, which may have been emptied
+// or added to since: the once-only test compares texts only when their
+// hashes agree, or a log of thousands of files would cost a quadratic number
+// of comparisons.
+static BOOL HashLines(const StringList* lines)
+{
+    LogLineHashes* hashes = &g_app.logLineHashes;
+    int count = ListCount(lines);
+    if (hashes->count > count)
+        hashes->count = 0;
+    if (count >= hashes->capacity) {
+        DWORD* grown = (DWORD*)ResizeMem(hashes->items, (count + 256) * sizeof(DWORD));
+        if (!grown)
+            return FALSE;
+        hashes->items = grown;
+        hashes->capacity = count + 256;
+    }
+    for (; hashes->count < count; hashes->count++)
+        hashes->items[hashes->count] = TextHash(ListGet(lines, hashes->count));
+    return TRUE;
+}
+
 // Appends LINE and a line feed to logLines, unless UNIQUE and an equal line
 // is there already: equal ignoring case, except the code, whose case tells an
 // escaped line from a plain one. WRITENOW also writes it to FILE.
@@ -24,8 +46,10 @@ static void RecordLine(HANDLE file, const char* line, BOOL writeNow, BOOL unique
     char* entry = JoinStrings(line, "\n");
     StringList* lines = g_app.lists.logLines;
     BOOL seen = !entry;
+    BOOL hashed = entry && HashLines(lines);
+    DWORD hash = entry ? TextHash(entry) : 0;
     for (int i = 0; unique && !seen && i < ListCount(lines); i++)
-        seen = *ListGet(lines, i) == *entry && SameText(ListGet(lines, i), entry);
+        seen = (!hashed || g_app.logLineHashes.items[i] == hash) && *ListGet(lines, i) == *entry && SameText(ListGet(lines, i), entry);
     if (!seen && ListAppend(lines, entry) >= 0 && writeNow)
         WriteText(file, entry);
     FreeMem(entry);
@@ -118,13 +142,21 @@ void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL
 
 char ReadLogLine(const char* line)
 {
-    char code = *line;
-    SplitCsv(code && line[1] ? line + 2 : "", FALSE);
-    if (code < 'A' || code > 'H')
-        return code;
-    for (int i = 0; i < ListCount(g_app.csvFields); i++)
+    char code = *line | 0x20;
+    BOOL escaped = *line < 'a';
+    const char* fields = line[0] && line[1] == ',' ? line + 2 : "";
+    SplitCsv(fields, FALSE);
+    int count = 1;
+    for (; *fields; fields++)
+        count += *fields == ',';
+    // Only a line with the fields of its code is acted on, never on a part
+    // of a path or key that a damaged line would give.
+    if (code < 'a' || code > 'h' || !*CsvField(0)
+        || (count != kFieldCounts[code - 'a'] && !(code == 'e' && count == 3)))
+        return 0;
+    for (int i = 0; escaped && i < count; i++)
         UnescapeField(ListGet(g_app.csvFields, i));
-    return code - 'A' + 'a';
+    return code;
 }
 
 BOOL CreateTemporaryLog()

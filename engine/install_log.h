@@ -14,10 +14,13 @@ void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL
 // Records the COUNT FIELDS of one action line: plain when no field holds a
 // comma, escaped otherwise.
 void AppendLogFields(HANDLE file, char code, const char* const* fields, int count, BOOL writeNow);
-// The action code of LINE (without its line feed), its fields in csvFields.
-// An escaped line has its code in upper case and "%" and "," inside its
-// fields as "%25" and "%2C"; it is returned as its lower-case code with the
-// fields restored.
+extern const char kLogHeader[];   // the log's first line
+
+// The action code of LINE (without its line feed), its fields in csvFields;
+// 0 for a line that is not an action line with its code's fields, the first
+// not empty. An escaped line has its code in upper case and "%" and ","
+// inside its fields as "%25" and "%2C"; it is returned as its lower-case
+// code with the fields restored.
 char ReadLogLine(const char* line);
 
 // Names, creates and heads the temporary log (logFile, tempLogPath); FALSE when

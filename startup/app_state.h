@@ -46,6 +46,11 @@ struct AppLists {
     StringList* logLines;        // every install-log line recorded so far, each with its "\n"
 };
 
+struct LogLineHashes {
+    DWORD* items;   // TextHash of each of logLines
+    int count, capacity;
+};
+
 struct AppState {
     HINSTANCE instance;
     HANDLE moduleFile;
@@ -127,6 +132,7 @@ struct AppState {
     HWND wizardParent, frameWindow, pageWindow;
     int currentPage, previousPage, lastPageIndex;
     HANDLE logFile;              // the temporary install log while the worker writes it
+    LogLineHashes logLineHashes;
     char* tempLogPath;
     HANDLE workerThread;
     DWORD workerThreadId;

@@ -144,6 +144,14 @@ char* NextToken(const char* text, const char* delimiter)
     return piece;
 }
 
+DWORD TextHash(const char* text)
+{
+    DWORD hash = 0;
+    for (; *text; text++)
+        hash = hash * 31 + (BYTE)UpperByte(*text);
+    return hash;
+}
+
 BOOL SameText(const char* a, const char* b)
 {
     return a && b && lstrlenA(a) == lstrlenA(b) && (!*a || FindText(a, b, -1, FALSE) == a);

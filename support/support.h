@@ -24,6 +24,8 @@ char* ExtractDelimited(char** out, const char* text, const char* token, int leng
 char* NextToken(const char* text, const char* delimiter);
 // Equal ignoring case, byte by byte as FindText compares.
 BOOL SameText(const char* a, const char* b);
+// A hash that texts equal under SameText share.
+DWORD TextHash(const char* text);
 // ReplaceAll ignoring case that consumes TEXT: frees it and returns the result.
 char* ReplaceInPlace(char* text, const char* token, const char* replacement);
 

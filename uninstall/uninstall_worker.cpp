@@ -10,8 +10,6 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
-// Fields of the codes "a" to "h"; an "e" line may add a third, its subkeys flag.
-static const char kFieldCounts[] = { 1, 1, 3, 6, 2, 5, 1, 1 };
 static const char kDeletingFiles[] = "正在删除文件.....";
 // Shown after a line of each code, "a" to "h".
 static const char* const kStatusTexts[] = {
@@ -64,18 +62,13 @@ static void DeleteLoggedFile(const char* path, HWND owner)
 static const char* UndoLine(const char* line, HWND window, const char** shownPath)
 {
     char code = ReadLogLine(line);
-    int commas = 0;
-    for (const char* p = line; *p; p++)
-        commas += *p == ',';
     int index = code - 'a';
     const char* first = CsvField(0);
     *shownPath = "";
-    // Only a line with the fields of its code is acted on, never on a part of
-    // a path or key that a damaged line would give.
-    if (line[1] != ',' || index < 0 || index > 7 || !*first
-        || (commas != kFieldCounts[index] && !(code == 'e' && commas == 3)))
+    if (!code)
         return 0;
-    if (kFieldCounts[index] == 1)
+    // The codes of one path: "a", "b", "g" and "h".
+    if (0xC3 >> index & 1)
         *shownPath = first;
     HKEY root = (HKEY)(LONG_PTR)(LONG)(ParseNumber(first) | 0x80000000);
     const char* key = CsvField(1);

@@ -1,10 +1,10 @@
 // The uninstaller's start-up: finds and reads the install log and its
 // header, and rolls a failed installation back from its temporary log.
 #include "uninstall.h"
+#include "../engine/install_log.h"
 #include "../resources/ids.h"
 #include "../script/script.h"
 
-static const char kLogHeader[] = "=== Quillset log file ===";
 
 // Ends the line at *TEXT at its line feed and moves *TEXT behind it; null
 // when no line feed ends the line.
