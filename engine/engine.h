@@ -11,14 +11,15 @@ void ScheduleDeleteAtRestart(const char* path);
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third);
 // One run of the install worker, shared by its stages.
 struct InstallRun {
-    HWND page, progressBar, stepLine, pathLine;
+    HWND page, progressBar;
     BOOL cancelled;      // the frame posted WM_QUIT: every later stage is skipped
 };
 // Waits while the frame asks about cancelling; FALSE once cancelled.
 BOOL CheckPoint(InstallRun* run);
-// Sets one of the installing page's lines. The path line's style puts an
-// ellipsis in the middle of a path too wide for it.
-void ShowLine(InstallRun* run, HWND line, const char* text);
+// Sets the line ID of the installing page PAGE: IDC_STEP_TEXT, or
+// IDC_FILE_TEXT, whose style puts an ellipsis in the middle of a path too
+// wide for it.
+void ShowLine(HWND page, int id, const char* text);
 // The file stage: FALSE when the installation stops or was cancelled.
 BOOL RunFileStage(InstallRun* run);
 // Starts the install worker for the installing page PAGE, which it reports to.

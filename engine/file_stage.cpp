@@ -10,6 +10,7 @@
 #include "../environment/environment.h"
 #include "../script/script.h"
 #include "../zlib_config.h"
+#include "../resources/ids.h"
 #include <commctrl.h>
 
 // Data moves in pieces of this size: bounded memory for a file of any size,
@@ -48,7 +49,7 @@ static void ShowPath(FileStage* stage, const char* path)
 {
     stage->unshownPath = path;
     if (path && GetTickCount() - stage->pathShownAt >= PATH_LINE_INTERVAL) {
-        ShowLine(stage->run, stage->run->pathLine, path);
+        ShowLine(stage->run->page, IDC_FILE_TEXT, path);
         stage->pathShownAt = GetTickCount();
         stage->unshownPath = 0;
     }
@@ -361,7 +362,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
         return FALSE;
     *damaged = FALSE;
     ListSetAt(stage->levels, 0, destination);
-    ShowLine(stage->run, stage->run->pathLine, destination);
+    ShowLine(stage->run->page, IDC_FILE_TEXT, destination);
     BOOL goOn = !CreateFolderChain(destination, g_app.logFile, stage->run->page);
     if (!goOn)
         g_app.installOk = FALSE;

@@ -30,20 +30,23 @@ BOOL CheckPoint(InstallRun* run)
     return !run->cancelled;
 }
 
-void ShowLine(InstallRun* run, HWND line, const char* text)
+void ShowLine(HWND page, int id, const char* text)
 {
+    HWND line = GetDlgItem(page, id);
+    if (!line)
+        return;
     SetWindowTextA(line, text);
     // The statics are transparent: what lies under them is drawn again.
     RECT area;
     GetWindowRect(line, &area);
-    MapWindowPoints(0, run->page, (POINT*)&area, 2);
-    InvalidateRect(run->page, &area, TRUE);
-    UpdateWindow(run->page);
+    MapWindowPoints(0, page, (POINT*)&area, 2);
+    InvalidateRect(page, &area, TRUE);
+    UpdateWindow(page);
 }
 
 static void ShowStep(InstallRun* run, int text)
 {
-    ShowLine(run, run->stepLine, GetText(g_app.pages[INSTALLING_SLOT].texts, text));
+    ShowLine(run->page, IDC_STEP_TEXT, GetText(g_app.pages[INSTALLING_SLOT].texts, text));
 }
 
 // Expands every variable's value until none names a variable. A cycle among
@@ -160,8 +163,6 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
     MSG message;
     PeekMessageA(&message, (HWND)-1, WM_USER, WM_USER, PM_NOREMOVE);
     run.progressBar = GetDlgItem(run.page, IDC_PROGRESS);
-    run.stepLine = GetDlgItem(run.page, IDC_STEP_TEXT);
-    run.pathLine = GetDlgItem(run.page, IDC_FILE_TEXT);
 
     char* uninstaller = CombinePath(GetVariable("%InstallPath%"), GetVariable("%UninstallerFileName%"));
     char* finalLog = FinalLogPath();
@@ -190,11 +191,11 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
                     g_app.launchEnabled[0] = g_app.launchEnabled[1] = FALSE;
                 }
             }
-            ShowLine(&run, run.pathLine, "");
+            ShowLine(run.page, IDC_FILE_TEXT, "");
             if (ListCount(g_app.lists.shortcuts))
                 ShowStep(&run, 5);
             goOn = RunLines(&run, g_app.lists.shortcuts, ShortcutStep);
-            ShowLine(&run, run.pathLine, "");
+            ShowLine(run.page, IDC_FILE_TEXT, "");
         }
         if (goOn && (ListCount(g_app.lists.registryValues) || placeUninstaller))
             ShowStep(&run, 6);

@@ -7,6 +7,7 @@
 #include "files.h"
 #include "../script/script.h"
 #include <shlobj.h>
+#include "../resources/ids.h"
 
 static const GUID kClsidShellLink = { 0x00021401, 0, 0, { 0xC0, 0, 0, 0, 0, 0, 0, 0x46 } };
 static const GUID kIidShellLinkA = { 0x000214EE, 0, 0, { 0xC0, 0, 0, 0, 0, 0, 0, 0x46 } };
@@ -58,6 +59,7 @@ BOOL InstallShortcutLine(const char* line, HWND owner)
     BOOL shared = ParseNumber(CsvField(8)) != 0;
     const char* path = columns[0];
     BOOL existed = PathExists(path);
+    ShowLine(owner, IDC_FILE_TEXT, path);
     if (!*columns[3]) {
         FreeMem(columns[3]);
         columns[3] = DupString(GetVariable("%InstallPath%"), 0);

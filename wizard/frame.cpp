@@ -136,6 +136,10 @@ static void Cancel(HWND frame)
     }
     SetEvent(g_app.pauseEvent);
     WaitForWorker();
+    // Past the point of no return nothing can be undone any more: no question
+    // that says otherwise; the worker's own report moves the wizard on.
+    if (PageType(slot) == INSTALLING_TYPE)
+        return;
     if (slot != FINISH_SLOT && !Confirm(frame, question))
         return;
     if (slot == FINISH_SLOT)
