@@ -118,8 +118,12 @@ static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, con
     BOOL outputFull = FALSE;
     z_stream stream;
     ZeroMem(&stream, sizeof(stream));
-    if (compressed && inflateInit(&stream) != Z_OK)
-        return ERROR_NOT_ENOUGH_MEMORY;
+    // The two-byte zlib header is skipped and the deflate data inflated raw:
+    // the builder's streams carry no Adler-32 to check, so none is computed.
+    if (compressed && (stored < 2 || inflateInit2(&stream, -MAX_WBITS) != Z_OK))
+        return stored < 2 ? ERROR_INVALID_DATA : ERROR_NOT_ENOUGH_MEMORY;
+    if (compressed)
+        consumed = 2;
     for (;;) {
         const BYTE* piece;
         DWORD length;
