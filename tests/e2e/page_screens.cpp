@@ -62,7 +62,7 @@ void EveryPage(bool small, bool background, const std::string& suffix)
     script.SetLicence("{\\rtf1\\ansi Licence agreement\\par\\par 1. You may install this product on any number of "
                       "computers.\\par 2. {\\b No warranty} is given.}");
     script.SetInformation("Information: read me before installing.\r\nSecond line.");
-    script.AddShortcut("%ShortcutsGroup%\\Guide.lnk");
+    script.AddShortcut("<Temp>\\%ShortcutsGroup%\\Guide.lnk");
     script.AddShortcut("<Desktop>\\Guide.lnk");
     script.SetLaunch("C:\\demo.exe", "C:\\readme.txt");
     if (background) {

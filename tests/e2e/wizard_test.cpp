@@ -22,7 +22,7 @@ TEST_P(Wizard, NextAndBackWalkEveryEnabledPage)
 {
     WizardScript script(Small());
     script.Enable({ 1, 2, 3, 6, 8, 9, 10, 11 });
-    script.AddShortcut("%ShortcutsGroup%\\Guide.lnk");
+    script.AddShortcut("<Temp>\\%ShortcutsGroup%\\Guide.lnk");
     RunningWizard wizard(script, "Walk");
     ASSERT_TRUE(wizard.Started());
 
