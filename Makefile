@@ -1,12 +1,13 @@
 # make test: installs what is missing, builds everything, runs every test.
 # make demo: builds the runtime and the demo package and starts it under Wine.
+# make bench-install: times installing 2,000 files under Wine against the limit and NSIS.
 BUILD := $(CURDIR)/build
 WIN := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 HOST := $(BUILD)/host
 JOBS := $(shell nproc)
 
-.PHONY: setup build test demo screens clean
+.PHONY: setup build test demo screens bench-install clean
 setup:
 	sh .ci/setup $(WIN)/zlib-src
 
@@ -29,6 +30,9 @@ demo: build
 
 screens: build
 	sh tests/wine/session $(BUILD) sh tests/wine/page-screens $(BUILD) $(BUILD)/screens
+
+bench-install: build
+	sh tests/bench/compare-install $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

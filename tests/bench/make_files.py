@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""Writes COUNT files of 1 KB to 4 MB (sizes spread evenly on a log scale)
-into FOLDER, in nested subfolders: a third text-like, a third structured
-binary, a third random; the same seed gives the same files."""
+"""Writes COUNT files of 1 KB to LARGEST bytes (4 MB unless given; sizes
+spread evenly on a log scale) into FOLDER, in nested subfolders: a third
+text-like, a third structured binary, a third random; the same seed gives the
+same files."""
 import os
 import random
 import sys
 
-folder, count = sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 2000
+folder = sys.argv[1]
+count = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
+largest = int(sys.argv[3]) if len(sys.argv) > 3 else 4096 * 1024
 rng = random.Random(2026)
 words = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 10))) for _ in range(3000)]
 total = 0
 for i in range(count):
-    size = int(1024 * (4096 ** rng.random()))
+    size = int(1024 * ((largest / 1024) ** rng.random()))
     kind = i % 3
     if kind == 0:
         parts, length = [], 0

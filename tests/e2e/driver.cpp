@@ -139,8 +139,13 @@ static IconKind ClassifyIcon(HWND iconControl)
 MessageBoxView ReadMessageBox(HWND box)
 {
     MessageBoxView view;
-    view.caption = Text(box);
-    view.text = ItemText(box, 0xFFFF);
+    // A box found the moment it shows may not have its texts yet.
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(50)) {
+        view.caption = Text(box);
+        view.text = ItemText(box, 0xFFFF);
+        if (!view.text.empty())
+            break;
+    }
     // The icon is the one visible static control with SS_ICON; its id differs between systems.
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child)) {
