@@ -10,26 +10,11 @@
 #include <algorithm>
 #include "fixture_path.h"
 #include "install_fixture.h"
-#include "wine_settings.h"
 #include "../../resources/ids.h"
 
 namespace {
 
 using namespace e2e;
-
-// Under Xvfb without a window manager Wine waits two seconds for the
-// manager whenever a top-level window of the installer closes (every message
-// box); the installer's windows are left unmanaged instead.
-class UnmanagedInstallerWindows : public ::testing::Environment {
-    std::unique_ptr<ProgramSettings> settings_;
-    void SetUp() override
-    {
-        settings_.reset(new ProgramSettings("setup.exe"));
-        settings_->Set("X11 Driver", "Managed", "N");
-    }
-    void TearDown() override { settings_.reset(); }
-};
-::testing::Environment* const kUnmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedInstallerWindows);
 
 const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
