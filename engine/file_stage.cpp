@@ -201,7 +201,7 @@ static char* EntryPath(FileStage* stage, DWORD parent, const char* name)
 // A name of one level: no separators, no drive, not "." or "..".
 static BOOL IsPlainName(const char* name)
 {
-    if (!*name || (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))))
+    if (!*name || IsDotEntry(name))
         return FALSE;
     for (; *name; name++)
         if (*name == '\\' || *name == '/' || *name == ':')

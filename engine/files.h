@@ -13,6 +13,8 @@ DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD exi
 // True when FOLDER holds no entry (only subfolders count unless COUNTFILES);
 // a folder that cannot be listed counts as empty.
 BOOL IsFolderEmpty(const char* folder, BOOL countFiles);
+// True for the names "." and "..".
+BOOL IsDotEntry(const char* name);
 // The part of PATH after its last backslash, or PATH itself.
 const char* FileNamePart(const char* path);
 // Deletes FOLDER with everything below it; links inside are removed, never

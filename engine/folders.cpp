@@ -13,7 +13,7 @@ const char* FileNamePart(const char* path)
     return slash ? slash + 1 : path;
 }
 
-static BOOL IsDotEntry(const char* name)
+BOOL IsDotEntry(const char* name)
 {
     return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
 }
