@@ -1,19 +1,15 @@
 // The files side of a build: sources matched and walked into file groups,
-// versions read from PE resources, text converted to the package's code
-// page, and the package written with every core compressing.
+// versions read from PE resources, and text converted to the package's code
+// page.
 #include "project.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <thread>
-#include <zlib.h>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -25,52 +21,143 @@ namespace fs = std::filesystem;
 
 namespace quillset {
 
+namespace {
+
+// The code point that starts at S[*AT], with *AT moved past it; -1 where the
+// bytes are no UTF-8 (overlong forms and surrogates included).
+long NextCodePoint(const std::string& s, size_t* at)
+{
+    unsigned char first = static_cast<unsigned char>(s[*at]);
+    int extra = first < 0x80                ? 0
+                : (first & 0xE0) == 0xC0    ? 1
+                : (first & 0xF0) == 0xE0    ? 2
+                : (first & 0xF8) == 0xF0    ? 3
+                                            : -1;
+    if (extra < 0 || s.size() - *at <= static_cast<size_t>(extra))
+        return -1;
+    long code = extra ? first & (0x3F >> extra) : first;
+    for (int i = 1; i <= extra; i++) {
+        unsigned char next = static_cast<unsigned char>(s[*at + i]);
+        if ((next & 0xC0) != 0x80)
+            return -1;
+        code = code << 6 | (next & 0x3F);
+    }
+    static const long kLeast[] = { 0, 0x80, 0x800, 0x10000 };
+    if (code < kLeast[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return -1;
+    *at += extra + 1;
+    return code;
+}
+
+// UTF8 (valid) in CODEPAGE; false when a character has no form there.
+bool Convert(const std::string& utf8, unsigned codePage, std::string* out)
+{
+#ifdef _WIN32
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (n <= 0)
+        return false;
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    // No best fit: a character that the code page lacks is refused, not replaced by a look-alike.
+    BOOL lossy = FALSE;
+    int m = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0, nullptr, &lossy);
+    if (m <= 0 || lossy)
+        return false;
+    out->assign(m, '\0');
+    return WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), n, &(*out)[0], m, nullptr, &lossy) == m &&
+           !lossy;
+#else
+    iconv_t cd = iconv_open(codePage == 936 ? "CP936" : "CP1252", "UTF-8");
+    if (cd == (iconv_t)-1)
+        return false;
+    std::string in = utf8;
+    out->assign(in.size() * 2 + 4, '\0');
+    char* src = &in[0];
+    char* dst = &(*out)[0];
+    size_t left = in.size(), room = out->size();
+    bool ok = iconv(cd, &src, &left, &dst, &room) != (size_t)-1;
+    out->resize(out->size() - room);
+    iconv_close(cd);
+    return ok;
+#endif
+}
+
+}  // namespace
+
 std::string ToCodePage(const std::string& utf8, unsigned codePage, const std::string& file, int line)
 {
     bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii)
         return utf8;
+    for (size_t at = 0; at < utf8.size();) {
+        size_t start = at;
+        if (NextCodePoint(utf8, &at) < 0) {
+            char byte[8];
+            std::snprintf(byte, sizeof(byte), "0x%02X", static_cast<unsigned char>(utf8[start]));
+            throw BuildError(file, line, std::string("text that is not UTF-8 (byte ") + byte +
+                                             "): save the file as UTF-8");
+        }
+    }
     std::string out;
-#ifdef _WIN32
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), (int)utf8.size(), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    BOOL lossy = FALSE;
-    bool ok = n > 0 && MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], n) == n;
-    if (ok) {
-        int m = WideCharToMultiByte(codePage, 0, wide.data(), n, nullptr, 0, nullptr, &lossy);
-        out.resize(m);
-        ok = m > 0 && WideCharToMultiByte(codePage, 0, wide.data(), n, &out[0], m, nullptr, &lossy) == m && !lossy;
+    if (Convert(utf8, codePage, &out))
+        return out;
+    // Only on failure: the first character that the code page lacks, by itself.
+    for (size_t at = 0; at < utf8.size();) {
+        size_t start = at;
+        long code = NextCodePoint(utf8, &at);
+        std::string character = utf8.substr(start, at - start);
+        std::string single;
+        if (code >= 0x80 && !Convert(character, codePage, &single)) {
+            char number[16];
+            std::snprintf(number, sizeof(number), "U+%04lX", code);
+            throw BuildError(file, line, "code page " + std::to_string(codePage) + " cannot hold " + number + " \"" +
+                                             character + "\"");
+        }
     }
-#else
-    iconv_t cd = iconv_open(codePage == 936 ? "CP936" : "CP1252", "UTF-8");
-    bool ok = cd != (iconv_t)-1;
-    if (ok) {
-        std::string in = utf8;
-        out.resize(in.size() * 2 + 4);
-        char* src = &in[0];
-        char* dst = &out[0];
-        size_t left = in.size(), room = out.size();
-        ok = iconv(cd, &src, &left, &dst, &room) != (size_t)-1;
-        out.resize(out.size() - room);
-        iconv_close(cd);
+    throw BuildError(file, line, "text that code page " + std::to_string(codePage) + " cannot hold");
+}
+
+std::string WindowsNameProblem(const std::string& name)
+{
+    if (name.empty())
+        return "the name is empty";
+    for (unsigned char c : name) {
+        char text[40];
+        if (c < 0x20) {
+            std::snprintf(text, sizeof(text), "the control character U+%04X", c);
+            return text;
+        }
+        if (std::strchr("<>:\"/\\|?*", c)) {
+            std::snprintf(text, sizeof(text), "the character '%c'", c);
+            return text;
+        }
     }
-#endif
-    if (!ok)
-        throw BuildError(file, line, "text that code page " + std::to_string(codePage) +
-                                         " cannot hold, or that is not UTF-8");
-    return out;
+    if (name.back() == '.' || name.back() == ' ')
+        return "a trailing dot or blank, which Windows drops";
+    // Device names are reserved with any extension, and with blanks before it.
+    std::string base = name.substr(0, name.find('.'));
+    base.erase(base.find_last_not_of(' ') + 1);
+    for (char& c : base)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    bool numbered = (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+                    ((base.size() == 4 && base[3] >= '0' && base[3] <= '9') ||
+                     base.substr(3) == "\xC2\xB9" || base.substr(3) == "\xC2\xB2" || base.substr(3) == "\xC2\xB3");
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || numbered)
+        return "the device name " + base + ", which Windows reserves";
+    return "";
 }
 
 namespace {
 
-uint32_t U32(const std::vector<uint8_t>& b, size_t at)
+uint32_t Read32(std::istream& in, uint64_t at, int width = 4)
 {
-    return at + 4 <= b.size() ? b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24 : 0;
-}
-
-uint16_t U16(const std::vector<uint8_t>& b, size_t at)
-{
-    return at + 2 <= b.size() ? static_cast<uint16_t>(b[at] | b[at + 1] << 8) : 0;
+    uint8_t b[4] = {};
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(reinterpret_cast<char*>(b), width);
+    if (in.gcount() != width)
+        return 0;
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
 }
 
 }  // namespace
@@ -78,39 +165,41 @@ uint16_t U16(const std::vector<uint8_t>& b, size_t at)
 bool ReadPeVersion(const std::string& path, uint32_t* ms, uint32_t* ls)
 {
     *ms = *ls = 0;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z')
+    // Read where the headers point, never the whole file: modules may be large.
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    auto u32 = [&](uint64_t at) { return Read32(in, at); };
+    auto u16 = [&](uint64_t at) { return Read32(in, at, 2); };
+    if (!in || u16(0) != 0x5A4D)
         return false;
-    size_t pe = U32(b, 0x3C);
-    if (U32(b, pe) != 0x4550)
+    uint64_t pe = u32(0x3C);
+    if (u32(pe) != 0x4550)
         return false;
-    size_t sections = U16(b, pe + 6), optional = pe + 24, optionalSize = U16(b, pe + 20);
-    uint16_t magic = U16(b, optional);
-    size_t directories = optional + (magic == 0x20B ? 112 : 96);
-    uint32_t resourceRva = U32(b, directories + 16);
+    uint64_t sections = u16(pe + 6), optional = pe + 24, optionalSize = u16(pe + 20);
+    uint32_t magic = u16(optional);
+    uint64_t directories = optional + (magic == 0x20B ? 112 : 96);
+    uint32_t resourceRva = u32(directories + 16);
     if (!resourceRva)
         return false;
-    auto fileOffset = [&](uint32_t rva) -> size_t {
-        size_t table = optional + optionalSize;
-        for (size_t i = 0; i < sections; i++) {
-            size_t h = table + i * 40;
-            uint32_t va = U32(b, h + 12), size = std::max(U32(b, h + 8), U32(b, h + 16)), raw = U32(b, h + 20);
+    auto fileOffset = [&](uint32_t rva) -> uint64_t {
+        uint64_t table = optional + optionalSize;
+        for (uint64_t i = 0; i < sections && i < 96; i++) {
+            uint64_t h = table + i * 40;
+            uint64_t va = u32(h + 12), size = std::max(u32(h + 8), u32(h + 16)), raw = u32(h + 20);
             if (rva >= va && rva < va + size)
                 return raw + (rva - va);
         }
         return 0;
     };
-    size_t root = fileOffset(resourceRva);
+    uint64_t root = fileOffset(resourceRva);
     if (!root)
         return false;
     // Root, type RT_VERSION (16), its first name, that name's first language.
-    auto entryOf = [&](size_t directory, int wantedId) -> uint32_t {
-        size_t named = U16(b, directory + 12), ids = U16(b, directory + 14);
-        for (size_t i = 0; i < named + ids; i++) {
-            size_t e = directory + 16 + i * 8;
-            if (wantedId < 0 || (i >= named && U32(b, e) == static_cast<uint32_t>(wantedId)))
-                return U32(b, e + 4);
+    auto entryOf = [&](uint64_t directory, int wantedId) -> uint32_t {
+        uint64_t named = u16(directory + 12), ids = u16(directory + 14);
+        for (uint64_t i = 0; i < named + ids; i++) {
+            uint64_t e = directory + 16 + i * 8;
+            if (wantedId < 0 || (i >= named && u32(e) == static_cast<uint32_t>(wantedId)))
+                return u32(e + 4);
         }
         return 0;
     };
@@ -119,12 +208,12 @@ bool ReadPeVersion(const std::string& path, uint32_t* ms, uint32_t* ls)
         next = entryOf(root + (next & 0x7FFFFFFF), -1);
     if (!next || (next & 0x80000000u))
         return false;
-    size_t data = fileOffset(U32(b, root + next));
-    size_t fixed = data + 40;   // header 6 bytes, "VS_VERSION_INFO" in UTF-16, aligned to 4
-    if (!data || U32(b, fixed) != 0xFEEF04BDu)
+    uint64_t data = fileOffset(u32(root + next));
+    uint64_t fixed = data + 40;   // header 6 bytes, "VS_VERSION_INFO" in UTF-16, aligned to 4
+    if (!data || u32(fixed) != 0xFEEF04BDu)
         return false;
-    *ms = U32(b, fixed + 8);
-    *ls = U32(b, fixed + 12);
+    *ms = u32(fixed + 8);
+    *ls = u32(fixed + 12);
     return true;
 }
 
@@ -162,35 +251,114 @@ bool Matches(const char* pattern, const char* name)
     return !*name;
 }
 
-std::vector<fs::path> SortedChildren(const fs::path& folder)
+// A path for a message: control characters shown as \xNN.
+std::string Shown(const fs::path& path)
+{
+    std::string shown;
+    for (char c : path.u8string()) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof(escaped), "\\x%02X", static_cast<unsigned char>(c));
+        shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? std::string(escaped) : std::string(1, c);
+    }
+    return shown;
+}
+
+// The reason of the last failed C library call, as strerror gives it.
+std::string LastReason()
+{
+    return std::error_code(errno ? errno : EIO, std::generic_category()).message();
+}
+
+// What one source's walk shares: the group it fills and the line that named it.
+struct SourceWalk {
+    GroupPlan& plan;
+    bool recursive, compress;
+    unsigned codePage;
+    const std::string& project;
+    int line;
+    Project& totals;
+    std::vector<fs::path> open;   // real paths of the folders being walked: a link back into one loops
+
+    [[noreturn]] void Fail(const std::string& message) const { throw BuildError(project, line, message); }
+};
+
+enum class Kind { Missing, File, Folder };
+
+// What ITEM is, links followed. Anything that is neither a file nor a folder
+// (a link to nothing, a pipe, a socket, a device) is refused: a package would
+// lose it without a word.
+Kind KindOf(const SourceWalk& walk, const fs::path& item)
+{
+    std::error_code error, linkError;
+    fs::file_status status = fs::status(item, error);
+    if (fs::is_regular_file(status))
+        return Kind::File;
+    if (fs::is_directory(status))
+        return Kind::Folder;
+    bool link = fs::is_symlink(fs::symlink_status(item, linkError));
+    bool missing = status.type() == fs::file_type::not_found;
+    if (missing && !link)
+        return Kind::Missing;
+    std::string what = missing                   ? "a link to nothing"
+                       : fs::is_fifo(status)     ? "a pipe (FIFO)"
+                       : fs::is_socket(status)   ? "a socket"
+                       : fs::is_block_file(status) || fs::is_character_file(status) ? "a device"
+                       : error                   ? "not readable: " + error.message()
+                                                 : "neither a file nor a folder";
+    walk.Fail("\"" + Shown(item) + "\" is " + what + "; a package holds files and folders only");
+}
+
+// ITEM's name in the package's code page; refused when Windows could not create it.
+std::string EntryName(const SourceWalk& walk, const fs::path& item)
+{
+    std::string name = item.filename().u8string();
+    std::string problem = WindowsNameProblem(name);
+    if (!problem.empty())
+        walk.Fail("\"" + Shown(item) + "\" has a name that Windows cannot create: " + problem);
+    try {
+        return ToCodePage(name, walk.codePage, walk.project, walk.line);
+    } catch (const BuildError& e) {
+        walk.Fail("the name of \"" + Shown(item) + "\": " + e.what());
+    }
+}
+
+std::vector<fs::path> SortedChildren(const SourceWalk& walk, const fs::path& folder)
 {
     std::vector<fs::path> children;
-    for (const auto& item : fs::directory_iterator(folder))
-        children.push_back(item.path());
+    std::error_code error;
+    for (fs::directory_iterator item(folder, error), end; !error && item != end; item.increment(error))
+        children.push_back(item->path());
+    if (error)
+        walk.Fail("cannot read the folder \"" + Shown(folder) + "\": " + error.message());
     std::sort(children.begin(), children.end(),
               [](const fs::path& a, const fs::path& b) { return a.filename().u8string() < b.filename().u8string(); });
     return children;
 }
 
-}  // namespace
-
 // Adds FILE as an entry at DEPTH; versions for the module types Windows reads them from.
-static void AddFile(GroupPlan& plan, const fs::path& file, uint32_t depth, bool compress, unsigned codePage,
-                    const std::string& project, int line, Project& totals)
+void AddFile(SourceWalk& walk, const fs::path& file, uint32_t depth)
 {
     SourceFile source;
     source.path = file.u8string();
+    source.line = walk.line;
     PackageEntry& e = source.entry;
-    e.name = ToCodePage(file.filename().u8string(), codePage, project, line);
+    e.name = EntryName(walk, file);
     e.parentIndex = depth;
-    e.compress = compress;
+    e.compress = walk.compress;
     e.creationTime = e.accessTime = e.writeTime = FileTime(file);
-    uint64_t size = fs::file_size(file);
+    // Unreadable files are found now, before anything is written.
+    std::error_code error;
+    uint64_t size = fs::file_size(file, error);
+    if (error)
+        walk.Fail("cannot read \"" + Shown(file) + "\": " + error.message());
+    errno = 0;
+    if (!std::ifstream(file, std::ios::binary))
+        walk.Fail("cannot read \"" + Shown(file) + "\": " + LastReason());
     if (size > 0xFFFFFFFFull)
-        throw BuildError(project, line, "\"" + source.path + "\" is 4 GiB or more; a package entry cannot hold it");
+        walk.Fail("\"" + source.path + "\" is 4 GiB or more; a package entry cannot hold it");
     e.data.clear();
     e.attributes = 0x20;
-    auto perms = fs::status(file).permissions();
+    auto perms = fs::status(file, error).permissions();
     if ((perms & fs::perms::owner_write) == fs::perms::none)
         e.attributes |= 0x01;   // FILE_ATTRIBUTE_READONLY
     std::string extension = file.extension().u8string();
@@ -198,279 +366,108 @@ static void AddFile(GroupPlan& plan, const fs::path& file, uint32_t depth, bool 
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension == ".exe" || extension == ".dll" || extension == ".ocx")
         ReadPeVersion(source.path, &e.versionMS, &e.versionLS);
-    totals.fileCount++;
-    totals.unpackedBytes += size;
-    plan.files.push_back(source);
+    walk.totals.fileCount++;
+    walk.totals.unpackedBytes += size;
+    walk.plan.files.push_back(source);
 }
 
-static void AddDirectory(GroupPlan& plan, const std::string& name, uint32_t depth)
+void AddDirectory(SourceWalk& walk, const fs::path& folder, uint32_t depth)
 {
     SourceFile dir;
-    dir.entry.name = name;
+    dir.path = folder.u8string();
+    dir.line = walk.line;
+    dir.entry.name = EntryName(walk, folder);
     dir.entry.parentIndex = depth;
     dir.entry.isFile = false;
-    plan.files.push_back(dir);
+    walk.plan.files.push_back(dir);
 }
 
-// Files matching PATTERN in FOLDER at DEPTH, and with RECURSIVE those of every
+// Files matching PATTERN in FOLDER at DEPTH, and when recursive those of every
 // subfolder that holds any, under directory entries of their own.
-static size_t AddMatches(GroupPlan& plan, const fs::path& folder, const std::string& pattern, uint32_t depth,
-                         bool recursive, bool compress, unsigned codePage, const std::string& project, int line,
-                         Project& totals)
+size_t AddMatches(SourceWalk& walk, const fs::path& folder, const std::string& pattern, uint32_t depth)
 {
+    std::error_code error;
+    fs::path real = fs::canonical(folder, error);
+    if (error)
+        walk.Fail("cannot read the folder \"" + Shown(folder) + "\": " + error.message());
+    for (const auto& open : walk.open)
+        if (open == real)
+            walk.Fail("\"" + Shown(folder) + "\" leads back into \"" + Shown(open) + "\", which holds it: a link loop");
+    walk.open.push_back(real);
     size_t added = 0;
-    std::vector<fs::path> children = SortedChildren(folder);
-    for (const auto& child : children)
-        if (fs::is_regular_file(child) && Matches(pattern.c_str(), child.filename().u8string().c_str())) {
-            AddFile(plan, child, depth, compress, codePage, project, line, totals);
-            added++;
-        }
-    if (recursive)
-        for (const auto& child : children)
-            if (fs::is_directory(child)) {
-                size_t mark = plan.files.size();
-                AddDirectory(plan, ToCodePage(child.filename().u8string(), codePage, project, line), depth);
-                size_t inner = AddMatches(plan, child, pattern, depth + 1, true, compress, codePage, project, line,
-                                          totals);
-                if (!inner)
-                    plan.files.resize(mark);
-                added += inner;
+    std::vector<fs::path> folders;
+    for (const auto& child : SortedChildren(walk, folder)) {
+        if (Matches(pattern.c_str(), child.filename().u8string().c_str())) {
+            Kind kind = KindOf(walk, child);
+            if (kind == Kind::Missing)
+                walk.Fail("\"" + Shown(child) + "\" vanished while its folder was read");
+            if (kind == Kind::File) {
+                AddFile(walk, child, depth);
+                walk.plan.files.back().walked = true;
+                added++;
+            } else {
+                folders.push_back(child);
             }
+        } else if (walk.recursive && fs::is_directory(child, error)) {
+            folders.push_back(child);
+        }
+    }
+    if (walk.recursive)
+        for (const auto& child : folders) {
+            size_t mark = walk.plan.files.size();
+            AddDirectory(walk, child, depth);
+            size_t inner = AddMatches(walk, child, pattern, depth + 1);
+            if (!inner)
+                walk.plan.files.resize(mark);
+            added += inner;
+        }
+    walk.open.pop_back();
     return added;
 }
+
+}  // namespace
 
 void AddSource(GroupPlan& plan, const std::string& folder, const std::string& source, bool recursive, bool compress,
                unsigned codePage, const std::string& project, int line, Project& totals)
 {
+    SourceWalk walk{ plan, recursive, compress, codePage, project, line, totals, {} };
+    if (source.empty())
+        walk.Fail("\"source\" is empty");
     std::string path = source;
     for (char& c : path)
         if (c == '\\')
             c = '/';
+    if (path.back() == '/') {
+        std::string bare = source.substr(0, source.find_last_not_of("\\/") + 1);
+        walk.Fail("\"" + source + "\" ends in a separator and so names no folder: write \"" + bare +
+                  "\" for the folder under its own name, or \"" + bare + "\\*\" with recursive=yes for what it holds");
+    }
     fs::path full = path.size() > 1 && (path[0] == '/' || path[1] == ':') ? fs::u8path(path) : fs::u8path(folder) / fs::u8path(path);
+    std::error_code error;
     std::string leaf = full.filename().u8string();
-    bool wildcard = leaf.find_first_of("*?") != std::string::npos;
-    std::error_code error;
-    if (wildcard) {
+    if (leaf == "." || leaf == "..") {
+        full = fs::weakly_canonical(full, error);   // the folder under its real name
+        leaf = full.filename().u8string();
+    }
+    if (leaf.find_first_of("*?") != std::string::npos) {
         if (!fs::is_directory(full.parent_path(), error))
-            throw BuildError(project, line, "source folder \"" + full.parent_path().u8string() + "\" does not exist");
-        if (!AddMatches(plan, full.parent_path(), leaf, 0, recursive, compress, codePage, project, line, totals))
-            throw BuildError(project, line, "no file matches \"" + source + "\"");
-    } else if (fs::is_directory(full, error)) {
-        AddDirectory(plan, ToCodePage(leaf, codePage, project, line), 0);
-        AddMatches(plan, full, "*", 1, true, compress, codePage, project, line, totals);
-    } else if (fs::is_regular_file(full, error)) {
-        AddFile(plan, full, 0, compress, codePage, project, line, totals);
-    } else {
-        throw BuildError(project, line, "source file \"" + source + "\" does not exist");
+            walk.Fail("source folder \"" + full.parent_path().u8string() + "\" does not exist");
+        if (!AddMatches(walk, full.parent_path(), leaf, 0))
+            walk.Fail("no file matches \"" + source + "\"");
+        return;
     }
-}
-
-namespace {
-
-void Seek(std::FILE* f, uint64_t at, int whence = SEEK_SET)
-{
-#ifdef _WIN32
-    _fseeki64(f, static_cast<int64_t>(at), whence);
-#else
-    fseeko(f, static_cast<off_t>(at), whence);
-#endif
-}
-
-uint64_t Tell(std::FILE* f)
-{
-#ifdef _WIN32
-    return static_cast<uint64_t>(_ftelli64(f));
-#else
-    return static_cast<uint64_t>(ftello(f));
-#endif
-}
-
-void Put32(std::FILE* f, uint64_t at, uint64_t value)
-{
-    uint8_t bytes[4] = { static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24) };
-    Seek(f, at);
-    std::fwrite(bytes, 1, 4, f);
-}
-
-// One file's stored form, made by a worker and written in plan order.
-struct Job {
-    const SourceFile* source = nullptr;
-    Bytes stored;
-    bool compressed = false;
-    uint64_t size = 0;
-    std::string error;
-    bool done = false;
-};
-
-}  // namespace
-
-void WritePackageFile(const Bytes& runtime, const Project& project, const std::string& output, BuildStats* stats,
-                      void (*progress)(const BuildStats&, void*), void* context)
-{
-    Bytes head;
-    std::string placeError;
-    if (!PlaceRuntime(runtime, &head, &placeError))
-        throw BuildError(project.path, 0, placeError);
-    uint64_t overhead = 12 + 4 + project.script.size() + 64;
-    for (const auto& plan : project.groups) {
-        overhead += 21 + plan.group.destination.size();
-        for (const auto& f : plan.files)
-            overhead += f.entry.name.size() + 6 + (f.entry.isFile ? 48 : 0);
+    switch (KindOf(walk, full)) {
+    case Kind::Folder:
+        walk.recursive = true;
+        AddDirectory(walk, full, 0);
+        AddMatches(walk, full, "*", 1);
+        break;
+    case Kind::File:
+        AddFile(walk, full, 0);
+        break;
+    case Kind::Missing:
+        walk.Fail("source file \"" + source + "\" does not exist");
     }
-    if (project.unpackedBytes + overhead > 0xFFFFFFFFull)
-        throw BuildError(project.path, 0, "the files total more than the 4 GiB that the package's 32-bit offsets "
-                                          "and sizes can address");
-
-    std::vector<Job> jobs;
-    for (const auto& plan : project.groups)
-        for (const auto& f : plan.files)
-            if (f.entry.isFile) {
-                jobs.emplace_back();
-                jobs.back().source = &f;
-            }
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::atomic<size_t> nextJob{ 0 };
-    size_t written = 0;
-    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    const size_t window = threads * 2 + 2;   // files read ahead of the writer, bounding memory
-    bool stop = false;
-    auto work = [&] {
-        for (;;) {
-            size_t i;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stop || nextJob >= jobs.size() || nextJob < written + window; });
-                if (stop || nextJob >= jobs.size())
-                    return;
-                i = nextJob++;
-            }
-            Job& job = jobs[i];
-            std::ifstream in(fs::u8path(job.source->path), std::ios::binary);
-            Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            if (!in && !in.eof())
-                job.error = "cannot read \"" + job.source->path + "\"";
-            job.size = data.size();
-            if (job.source->entry.compress && !data.empty()) {
-                Bytes packed = CompressStream(data);
-                if (packed.size() < data.size()) {
-                    job.stored.swap(packed);
-                    job.compressed = true;
-                }
-            }
-            if (!job.compressed)
-                job.stored.swap(data);
-            std::lock_guard<std::mutex> lock(mutex);
-            job.done = true;
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; t++)
-        pool.emplace_back(work);
-    auto finishPool = [&] {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stop = true;
-        }
-        changed.notify_all();
-        for (auto& t : pool)
-            t.join();
-        pool.clear();
-    };
-
-    std::string part = output + ".part";
-    std::FILE* f = std::fopen(part.c_str(), "w+b");
-    if (!f) {
-        finishPool();
-        throw BuildError(project.path, 0, "cannot create \"" + part + "\"");
-    }
-    auto fail = [&](const std::string& message) {
-        finishPool();
-        std::fclose(f);
-        std::remove(part.c_str());
-        throw BuildError(project.path, 0, message);
-    };
-    const uint64_t p = head.size();
-    head.resize(p + 12, 0);
-    std::fwrite(head.data(), 1, head.size(), f);
-    BuildStats local;
-    uint64_t unpacked = 0;
-    size_t jobIndex = 0;
-    for (const auto& plan : project.groups) {
-        uint64_t start = Tell(f);
-        Bytes header = GroupHeader(plan.group);
-        std::fwrite(header.data(), 1, header.size(), f);
-        for (const auto& source : plan.files) {
-            const PackageEntry& e = source.entry;
-            if (!e.isFile) {
-                Bytes entry = EntryHeader(e, 0, 0, false);
-                std::fwrite(entry.data(), 1, entry.size(), f);
-                continue;
-            }
-            Job& job = jobs[jobIndex];
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return job.done; });
-            }
-            if (!job.error.empty())
-                fail(job.error);
-            Bytes entry = EntryHeader(e, static_cast<uint32_t>(job.size), static_cast<uint32_t>(job.stored.size()),
-                                      job.compressed);
-            std::fwrite(entry.data(), 1, entry.size(), f);
-            std::fwrite(job.stored.data(), 1, job.stored.size(), f);
-            unpacked += job.size;
-            local.filesIn++;
-            local.bytesIn += job.size;
-            local.bytesOut += job.stored.size();
-            Bytes().swap(job.stored);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                written = ++jobIndex;
-            }
-            changed.notify_all();
-            if (progress)
-                progress(local, context);
-        }
-        uint64_t end = Tell(f);
-        if (end - p > 0xFFFFFFFFull)
-            fail("the file data goes beyond the 4 GiB that the package's 32-bit offsets can address");
-        Put32(f, start, end - p);
-        Seek(f, 0, SEEK_END);
-    }
-    finishPool();
-    uint64_t scriptOffset = Tell(f) - p;
-    Bytes block;
-    ScriptWriter::putU32(block, static_cast<uint32_t>(project.script.size()));
-    Bytes stream = CompressStream(project.script);
-    block.insert(block.end(), stream.begin(), stream.end());
-    std::fwrite(block.data(), 1, block.size(), f);
-    Put32(f, p, 12);
-    Put32(f, p + 4, scriptOffset);
-    Put32(f, p + 8, unpacked);
-    Put32(f, 0x1C, project.script.size());
-    // The checksum covers every byte from offset 40, patched fields included.
-    std::fflush(f);
-    Seek(f, 40);
-    uLong sum = adler32(0, nullptr, 0);
-    std::vector<uint8_t> buffer(1 << 20);
-    for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;)
-        sum = adler32(sum, buffer.data(), static_cast<uInt>(got));
-    Put32(f, 0x24, sum);
-    bool ok = std::fflush(f) == 0 && !std::ferror(f);
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::remove(part.c_str());
-        throw BuildError(project.path, 0, "writing \"" + part + "\" failed");
-    }
-    std::error_code error;
-    fs::rename(fs::u8path(part), fs::u8path(output), error);
-    if (error) {
-        std::remove(part.c_str());
-        throw BuildError(project.path, 0, "cannot replace \"" + output + "\": " + error.message());
-    }
-    *stats = local;
 }
 
 }  // namespace quillset

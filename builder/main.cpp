@@ -1,9 +1,10 @@
 // quillset-build: compiles a project file into one installer package.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <new>
 #include <string>
 #include "project.h"
 #ifdef _WIN32
@@ -28,13 +29,15 @@ const char kUsage[] =
     "                   else quillset.exe of this installation)\n"
     "  --texts DIR      the default text tables (default: those of this installation)\n"
     "  -q, --quiet      print nothing but errors\n"
-    "  -v, --verbose    name every file as it is packed\n"
+    "  -v, --verbose    name the runtime image, the texts and the output used,\n"
+    "                   and every file packed\n"
     "  --help           show this help\n"
     "  --version        show the version\n";
 
 struct Options {
     std::string project, output, runtime, texts;
     bool quiet = false, verbose = false, terminal = false;
+    bool midLine = false;   // a progress line is on the terminal
 };
 
 // Where this program lies: the default runtime and texts are found from there.
@@ -49,21 +52,70 @@ fs::path ProgramFolder(const char* argv0)
     return fs::absolute(fs::u8path(argv0), error).parent_path();
 }
 
-std::string FirstExisting(std::initializer_list<fs::path> candidates)
+// A default looked for in order: where it was found and why, or nothing.
+struct Found {
+    std::string path, how;
+};
+
+struct Candidate {
+    fs::path path;
+    const char* how;
+};
+
+Found FirstExisting(std::initializer_list<Candidate> candidates, bool folder)
 {
     for (const auto& c : candidates) {
         std::error_code error;
-        if (fs::exists(c, error))
-            return c.u8string();
+        if (folder ? fs::is_directory(c.path, error) : fs::is_regular_file(c.path, error))
+            return { c.path.lexically_normal().u8string(), c.how };
     }
-    return "";
+    return {};
+}
+
+std::string FullPath(const std::string& path)
+{
+    std::error_code error;
+    fs::path full = fs::weakly_canonical(fs::absolute(fs::u8path(path), error), error);
+    return error ? path : full.u8string();
+}
+
+// The runtime image, read whole: it is small (the package offset field
+// limits it), and anything much larger is refused before it is read.
+Bytes ReadRuntime(const std::string& path, const std::string& project)
+{
+    const long long kMostBytes = 2 << 20;
+    auto fail = [&](const std::string& what) {
+        throw BuildError(project, 0, "cannot read the runtime image \"" + path + "\": " + what +
+                                         " (give one with --runtime)");
+    };
+    std::FILE* f = std::fopen(fs::u8path(path).string().c_str(), "rb");
+    if (!f)
+        fail(std::strerror(errno));
+    Bytes image;
+    std::error_code error;
+    uintmax_t size = fs::file_size(fs::u8path(path), error);
+    if (!error && size > static_cast<uintmax_t>(kMostBytes)) {
+        std::fclose(f);
+        throw BuildError(project, 0, "the runtime image \"" + path + "\" is " + std::to_string(size) +
+                                         " bytes, far more than a runtime image can be");
+    }
+    uint8_t piece[65536];
+    size_t got;
+    while ((got = std::fread(piece, 1, sizeof piece, f)) > 0 && image.size() <= static_cast<size_t>(kMostBytes))
+        image.insert(image.end(), piece, piece + got);
+    int readError = std::ferror(f) ? errno : 0;
+    std::fclose(f);
+    if (readError)
+        fail(std::strerror(readError));
+    return image;
 }
 
 void Report(const BuildStats& stats, void* context)
 {
-    const Options& o = *static_cast<const Options*>(context);
+    Options& o = *static_cast<Options*>(context);
     if (o.quiet || !o.terminal)
         return;
+    o.midLine = true;
     double ratio = stats.bytesIn ? 100.0 * stats.bytesOut / stats.bytesIn : 100.0;
     std::fprintf(stderr, "\r%llu files, %llu bytes in, %llu out (%.1f%%)   ",
                  static_cast<unsigned long long>(stats.filesIn), static_cast<unsigned long long>(stats.bytesIn),
@@ -115,30 +167,62 @@ int main(int argc, char** argv)
         return 2;
     }
     o.terminal = isatty(fileno(stderr));
-    fs::path here = ProgramFolder(argv[0]);
-    if (o.texts.empty())
-        o.texts = FirstExisting({ here / "../share/quillset/texts", here / "texts", fs::u8path(QUILLSET_SOURCE_TEXTS) });
+    const fs::path here = ProgramFolder(argv[0]);
+    Found texts{ o.texts, "given with --texts" };
+    if (texts.path.empty())
+        texts = FirstExisting({ { here / "../share/quillset/texts", "installed with this program" },
+                                { here / "texts", "beside this program" },
+                                { fs::u8path(QUILLSET_SOURCE_TEXTS), "the source tree this program was built from" } },
+                              true);
+    if (texts.path.empty()) {
+        std::fprintf(stderr, "quillset-build: no texts folder: looked in %s, %s and %s (give one with --texts)\n",
+                     (here / "../share/quillset/texts").lexically_normal().u8string().c_str(),
+                     (here / "texts").u8string().c_str(), QUILLSET_SOURCE_TEXTS);
+        return 1;
+    }
     try {
-        Project project = LoadProject(o.project, o.texts);
-        std::string runtimePath = !o.runtime.empty() ? o.runtime : project.runtime;
-        if (runtimePath.empty())
-            runtimePath = FirstExisting({ here / "../share/quillset/quillset.exe", here / "quillset.exe",
-                                          fs::u8path(QUILLSET_BUILD_RUNTIME) });
-        std::ifstream in(fs::u8path(runtimePath), std::ios::binary);
-        if (runtimePath.empty() || !in)
-            throw BuildError(o.project, 0, "cannot read the runtime image \"" + runtimePath +
-                                               "\" (give it with --runtime)");
-        Bytes runtime((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        Project project = LoadProject(o.project, texts.path);
+        Found runtime{ o.runtime, "given with --runtime" };
+        if (runtime.path.empty())
+            runtime = { project.runtime, "[build] runtime= of the project" };
+        if (runtime.path.empty())
+            runtime = FirstExisting({ { here / "../share/quillset/quillset.exe", "installed with this program" },
+                                      { here / "quillset.exe", "beside this program" },
+                                      { fs::u8path(QUILLSET_BUILD_RUNTIME), "the path compiled into this "
+                                                                            "program" } },
+                                    false);
+        if (runtime.path.empty())
+            throw BuildError(o.project, 0, "no runtime image: none given with --runtime or [build] runtime=, and "
+                                           "none at " + (here / "../share/quillset/quillset.exe").lexically_normal().u8string() +
+                                           ", " + (here / "quillset.exe").u8string() + " or " + QUILLSET_BUILD_RUNTIME +
+                                           " (give one with --runtime)");
+        if (o.verbose) {
+            std::fprintf(stderr, "runtime: %s (%s)\n", FullPath(runtime.path).c_str(), runtime.how.c_str());
+            std::fprintf(stderr, "texts: %s (%s)\n", FullPath(texts.path).c_str(), texts.how.c_str());
+        }
+        Bytes image = ReadRuntime(runtime.path, o.project);
         std::string output = !o.output.empty() ? o.output : project.output;
         if (output.empty())
             output = (fs::u8path(o.project).parent_path() / fs::u8path(o.project).stem()).u8string() + ".exe";
-        if (o.verbose)
+        std::vector<const SourceFile*> leftOut = CheckOutput(project, output, runtime.path);
+        if (o.verbose) {
+            std::fprintf(stderr, "output: %s\n", FullPath(output).c_str());
+            std::error_code error;
             for (const auto& plan : project.groups)
-                for (const auto& f : plan.files)
-                    std::fprintf(stderr, "%s -> %s\n", f.path.empty() ? f.entry.name.c_str() : f.path.c_str(),
-                                 plan.group.destination.c_str());
+                for (const auto& f : plan.files) {
+                    bool skipped = std::find(leftOut.begin(), leftOut.end(), &f) != leftOut.end();
+                    if (skipped)
+                        std::fprintf(stderr, "%s: left out, %s\n", f.path.c_str(),
+                                     fs::equivalent(fs::u8path(f.path), fs::u8path(output), error)
+                                         ? "it is the output itself"
+                                         : "an unfinished package of an earlier build");
+                    else
+                        std::fprintf(stderr, "%s -> %s\n", f.path.empty() ? f.entry.name.c_str() : f.path.c_str(),
+                                     plan.group.destination.c_str());
+                }
+        }
         BuildStats stats;
-        WritePackageFile(runtime, project, output, &stats, Report, &o);
+        WritePackageFile(image, project, output, &stats, Report, &o);
         if (!o.quiet) {
             double ratio = stats.bytesIn ? 100.0 * stats.bytesOut / stats.bytesIn : 100.0;
             std::fprintf(stderr, "%s%s: %llu files, %llu bytes in, %llu out (%.1f%%)\n", o.terminal ? "\r" : "",
@@ -147,7 +231,10 @@ int main(int argc, char** argv)
                          static_cast<unsigned long long>(stats.bytesOut), ratio);
         }
     } catch (const BuildError& e) {
-        std::fprintf(stderr, "%s\n", e.where().c_str());
+        std::fprintf(stderr, "%s%s\n", o.midLine ? "\n" : "", e.where().c_str());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory: %s\n", o.project.c_str(), std::strerror(ENOMEM));
         return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", o.project.c_str(), e.what());

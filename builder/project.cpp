@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
+
+namespace fs = std::filesystem;
 
 namespace quillset {
 
@@ -30,13 +35,46 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b + 1);
 }
 
-std::string ReadText(const std::string& path, bool* ok)
+// The whole text file PATH; false with *REASON when it is no regular file or
+// cannot be read.
+bool ReadText(const std::string& path, std::string* text, std::string* reason)
 {
-    std::ifstream in(path, std::ios::binary);
-    *ok = static_cast<bool>(in);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::error_code error;
+    fs::file_status status = fs::status(fs::u8path(path), error);
+    if (error) {
+        *reason = error.message();
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        *reason = fs::is_directory(status) ? "it is a folder" : "it is not a regular file";
+        return false;
+    }
+    errno = 0;
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    if (!in) {
+        *reason = std::error_code(errno ? errno : EIO, std::generic_category()).message();
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    *text = content.str();
+    return true;
+}
+
+// The first control character in S (C0, DEL or, in UTF-8, C1) as U+XXXX; empty when none.
+std::string ControlCharacter(const std::string& s)
+{
+    for (size_t i = 0; i < s.size(); i++) {
+        unsigned c = static_cast<unsigned char>(s[i]);
+        unsigned next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+        unsigned code = c < 0x20 || c == 0x7F ? c : c == 0xC2 && next >= 0x80 && next <= 0x9F ? next : 0x100;
+        if (code != 0x100) {
+            char text[16];
+            std::snprintf(text, sizeof(text), "U+%04X", code);
+            return text;
+        }
+    }
+    return "";
 }
 
 bool IsAbsolute(const std::string& path)
@@ -72,16 +110,27 @@ std::vector<IniSection> ParseIni(const std::string& text, const std::string& fil
         if (s[0] == '[') {
             if (s.back() != ']')
                 throw BuildError(file, line, "section header without its closing ']'");
-            sections.push_back({ Lower(Trim(s.substr(1, s.size() - 2))), line, {} });
+            std::string name = Trim(s.substr(1, s.size() - 2));
+            if (!ControlCharacter(name).empty())
+                throw BuildError(file, line, "a section name holds the control character " + ControlCharacter(name));
+            sections.push_back({ Lower(name), line, {} });
             continue;
         }
+        std::string control = ControlCharacter(s);
         size_t equals = s.find('=');
         if (equals == std::string::npos)
-            throw BuildError(file, line, "expected key=value, found \"" + s + "\"");
+            throw BuildError(file, line, "expected key=value, found " +
+                                             (control.empty() ? "\"" + s + "\"" : "the control character " + control));
         if (sections.empty())
             throw BuildError(file, line, "key outside of any section");
-        std::string written = Trim(s.substr(0, equals));
-        sections.back().keys.push_back({ Lower(written), Trim(s.substr(equals + 1)), line, written });
+        std::string written = Trim(s.substr(0, equals)), value = Trim(s.substr(equals + 1));
+        if (!ControlCharacter(written).empty())
+            throw BuildError(file, line, "a key name holds the control character " + ControlCharacter(written));
+        if (!ControlCharacter(value).empty())
+            throw BuildError(file, line, "the value of \"" + written + "\" holds the control character " +
+                                             ControlCharacter(value) +
+                                             " (a text writes a line break as \\n, a tab as \\t)");
+        sections.back().keys.push_back({ Lower(written), value, line, written });
     }
     return sections;
 }
@@ -140,8 +189,126 @@ struct LanguageInfo {
     const char* name;
     int id;
     const char* textFile;
+    unsigned codePage;   // the one its texts need; 0: any (they are ASCII)
 };
-const LanguageInfo kLanguages[] = { { "english", 9, "english.txt" }, { "chinese", 4, "chinese.txt" } };
+const LanguageInfo kLanguages[] = { { "english", 9, "english.txt", 0 }, { "chinese", 4, "chinese.txt", 936 } };
+
+// The FolderMacros the runtime replaces; any other <...> is literal text.
+const char* const kFolderMacros[] = {
+    "<AppData>", "<CommonAppData>", "<CommonDesktop>", "<CommonFavorites>", "<CommonFiles>", "<CommonPrograms>",
+    "<CommonStartMenu>", "<CommonStartup>", "<CommonTemplates>", "<Desktop>", "<IE>", "<Favorites>", "<Fonts>",
+    "<MSAccess>", "<NetHood>", "<Documents>", "<ProgramFiles>", "<Programs>", "<QuickLaunch>", "<SentTo>",
+    "<StartMenu>", "<StartUp>", "<System>", "<Temp>", "<Template>", "<Windows>", "<UserProfile>", "<AllUsers>",
+    "<CommonDocuments>", "<CommonPictures>", "<CommonMusic>", "<CommonVideo>", "<Pictures>", "<Music>", "<Video>"
+};
+
+// Number fields that the runtime reads with its own parser, and what each may hold.
+struct NumberRange {
+    const char* section;
+    const char* key;
+    long long min, max;
+};
+const NumberRange kNumberRanges[] = {
+    { "shortcut", "icon_index", -2147483647LL - 1, 2147483647 },   // negative: a resource id
+    { "shortcut", "show", 0, 11 },                                  // SW_HIDE ... SW_FORCEMINIMIZE
+    { "shortcut", "hotkey", 0, 0xFFFF },                            // virtual key, modifiers << 8
+    { "association", "icon_index", -2147483647LL - 1, 2147483647 },
+    { "caption", "x", -32768, 32767 },                              // pixels
+    { "caption", "y", -32768, 32767 },
+    { "caption", "size", 0, 32767 },                                // points; 0: 12
+    { "caption", "width", 0, 32767 },
+    { "caption", "weight", 0, 10 },                                 // hundreds: 100 ... 1000
+    { "caption", "shadow", -32768, 32767 },
+    { "program", "window", 0, 2 },
+};
+
+// VALUE as the runtime's number parser reads it: hexadecimal after 0x, octal
+// after a leading 0 and an octal digit, else decimal with an optional minus.
+// False when VALUE is not wholly such a number or lies outside MIN ... MAX,
+// which the runtime would silently cut or wrap.
+bool ParseWhole(const std::string& value, long long min, long long max, long long* result)
+{
+    size_t at = 0;
+    int base = 10;
+    bool negative = false;
+    if (value.size() > 1 && value[0] == '0' && value[1] >= '0' && value[1] <= '7') {
+        base = 8;
+        at = 1;
+    } else if (value.size() > 1 && value[0] == '0' && (value[1] | 0x20) == 'x') {
+        base = 16;
+        at = 2;
+    } else if (!value.empty() && value[0] == '-') {
+        negative = true;
+        at = 1;
+    }
+    if (at >= value.size())
+        return false;
+    long long n = 0;
+    for (; at < value.size(); at++) {
+        char c = static_cast<char>(value[at] | 0x20);
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
+        if (digit >= base || n > 0xFFFFFFFFFFLL)
+            return false;
+        n = n * base + digit;
+    }
+    n = negative ? -n : n;
+    if (n < min || n > max)
+        return false;
+    *result = n;
+    return true;
+}
+
+// How often the runtime fills in "%s" in TEXT ("%%" is a percent sign).
+int FormatCount(const std::string& text)
+{
+    int count = 0;
+    for (size_t i = 0; i + 1 < text.size(); i++)
+        if (text[i] == '%') {
+            count += text[i + 1] == 's';
+            i += text[i + 1] == '%' || text[i + 1] == 's';
+        }
+    return count;
+}
+
+// In a text the runtime formats, a "%" that starts neither "%s" nor "%%"
+// (it would read an argument that is not there); empty when there is none.
+std::string StrayFormat(const std::string& text)
+{
+    for (size_t i = 0; i < text.size(); i++)
+        if (text[i] == '%') {
+            if (i + 1 == text.size() || (text[i + 1] != 's' && text[i + 1] != '%'))
+                return text.substr(i, 2);
+            i++;
+        }
+    return "";
+}
+
+// NAME, in the package's code page, as the file system compares names:
+// letters upper-cased, the two bytes of a code page 936 character kept
+// together (a second byte may look like an ASCII letter).
+std::string Folded(std::string name, unsigned codePage)
+{
+    for (size_t i = 0; i < name.size(); i++) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c >= 'a' && c <= 'z') {
+            name[i] = static_cast<char>(c - 0x20);
+        } else if (codePage == 936 && c >= 0x81 && c <= 0xFE && i + 1 < name.size()) {
+            unsigned char second = static_cast<unsigned char>(name[++i]);
+            if ((c == 0xA3 && second >= 0xE1 && second <= 0xFA) || (c == 0xA6 && second >= 0xC1 && second <= 0xD8))
+                name[i] = static_cast<char>(second - 0x20);   // full-width Latin, Greek
+            else if (c == 0xA7 && second >= 0xD1 && second <= 0xF1)
+                name[i] = static_cast<char>(second - 0x30);   // Cyrillic
+        } else if (codePage == 1252) {
+            if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+                name[i] = static_cast<char>(c - 0x20);
+            else if (c == 0x9A || c == 0x9C || c == 0x9E)
+                name[i] = static_cast<char>(c - 0x10);
+            else if (c == 0xFF)
+                name[i] = static_cast<char>(0x9F);
+        }
+    }
+    return name;
+}
 
 // One text key, e.g. "wizard.13" or "page.finish.4": group and index.
 bool ParseTextKey(const std::string& key, int* group, int* index)
@@ -199,9 +366,12 @@ private:
     const IniKey* Find(const IniSection& s, const char* key) const;
     std::string Get(const IniSection& s, const char* key, const std::string& fallback = "") const;
     bool Flag(const IniSection& s, const char* key, bool fallback) const;
-    long Number(const IniSection& s, const char* key, long fallback) const;
+    long long Number(const IniSection& s, const char* key, long long fallback, long long min, long long max) const;
     uint32_t Color(const IniSection& s, const char* key, uint32_t fallback, bool systemNames) const;
     std::string Field(const IniSection& s, const char* key, const std::string& fallback = "") const;
+    std::string ColorField(const IniSection& s, const char* key) const;
+    void CheckPath(const std::string& path, int line, const std::string& what) const;
+    std::string ProductName(const IniKey& k) const;
     std::string Ansi(const std::string& text, int line) const { return ToCodePage(text, codePage_, path_, line); }
     void CheckKeys(const IniSection& s, std::initializer_list<const char*> allowed) const;
     std::string Csv(const IniSection& s, std::initializer_list<const char*> keys) const;
@@ -209,13 +379,15 @@ private:
     const IniSection& Section(const char* name) const;   // an empty one when absent
     void ReadSections();
     void CompileBuild();
+    void ReadLanguages();
     void CompileProduct();
     void CompilePages();
     void CompileTexts();
     void CompileDocuments();
     void CompileLists();
     void CompileFiles(const IniSection& s);
-    void LoadTexts(const std::string& file, int language, bool defaults);
+    void CheckEntryNames() const;
+    void LoadTexts(const std::string& file, int language);
 
     std::string path_, textsDir_;
     unsigned codePage_ = 936;
@@ -223,11 +395,17 @@ private:
     std::map<std::string, const IniSection*> single_;   // the sections that occur once
     Project project_;
     ScriptWriter script_;
-    std::string name_, fullName_;
+    std::string name_, fullName_;          // in the package's code page
+    std::string nameUtf8_, fullNameUtf8_;  // as written, for the texts
     std::vector<const LanguageInfo*> offered_;
     bool gradient_ = false;
-    std::map<std::tuple<int, int, int>, std::string> texts_;   // (language, group, index)
-    std::map<std::tuple<int, int, int>, int> textLines_;
+    // A text as written, unescaped later, and where it was written.
+    struct Text {
+        std::string key, value, file;
+        int line = 0;
+    };
+    using TextId = std::tuple<int, int, int>;   // (language, group, index)
+    std::map<TextId, Text> defaults_, overrides_;
 };
 
 const IniKey* Compiler::Find(const IniSection& s, const char* key) const
@@ -261,15 +439,16 @@ bool Compiler::Flag(const IniSection& s, const char* key, bool fallback) const
     Fail(k->line, "\"" + k->name + "\" takes yes or no, not \"" + k->value + "\"");
 }
 
-long Compiler::Number(const IniSection& s, const char* key, long fallback) const
+long long Compiler::Number(const IniSection& s, const char* key, long long fallback, long long min,
+                           long long max) const
 {
     const IniKey* k = Find(s, key);
     if (!k || k->value.empty())
         return fallback;
-    char* end = nullptr;
-    long v = std::strtol(k->value.c_str(), &end, 0);
-    if (*end)
-        Fail(k->line, "\"" + k->name + "\" takes a number, not \"" + k->value + "\"");
+    long long v = 0;
+    if (!ParseWhole(k->value, min, max, &v))
+        Fail(k->line, "\"" + k->name + "\" takes a whole number from " + std::to_string(min) + " to " +
+                          std::to_string(max) + ", not \"" + k->value + "\"");
     return v;
 }
 
@@ -299,7 +478,70 @@ std::string Compiler::Field(const IniSection& s, const char* key, const std::str
         return fallback;
     if (k->value.find(',') != std::string::npos)
         Fail(k->line, "\"" + k->name + "\" contains a comma, which the runtime would take as a field separator");
+    for (const auto& range : kNumberRanges)
+        if (s.name == range.section && k->name == range.key && !k->value.empty())
+            Number(s, key, 0, range.min, range.max);
     return Ansi(k->value, k->line);
+}
+
+// A colour field of a comma-separated line, written as 0xRRGGBB, the one form the runtime reads.
+std::string Compiler::ColorField(const IniSection& s, const char* key) const
+{
+    if (!Find(s, key))
+        return "";
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%06X", Color(s, key, 0, false));
+    return text;
+}
+
+// Refuses a path to be made on the user's machine (UTF-8) whose literal parts
+// Windows could not create. %Variables% and <FolderMacros> stand for what the
+// machine gives them; a drive, "." and ".." pass.
+void Compiler::CheckPath(const std::string& path, int line, const std::string& what) const
+{
+    if (path.empty())
+        Fail(line, what + " is empty");
+    size_t start = 0;
+    for (size_t index = 0; start <= path.size(); index++) {
+        size_t end = std::min(path.find('\\', start), path.size());
+        std::string part = path.substr(start, end - start), literal;
+        start = end + 1;
+        bool drive =
+            index == 0 && part.size() == 2 && std::isalpha(static_cast<unsigned char>(part[0])) && part[1] == ':';
+        if (part.empty() || drive || part == "." || part == "..")
+            continue;
+        for (size_t i = 0; i < part.size(); i++) {
+            size_t close = part.find(part[i] == '%' ? '%' : '>', i + 1);
+            bool token = (part[i] == '%' && close != std::string::npos && close > i + 1) ||
+                         (part[i] == '<' && close != std::string::npos &&
+                          std::any_of(std::begin(kFolderMacros), std::end(kFolderMacros), [&](const char* macro) {
+                              return Lower(macro) == Lower(part.substr(i, close - i + 1));
+                          }));
+            literal += token ? 'x' : part[i];   // a token stands for some valid name
+            i = token ? close : i;
+        }
+        std::string problem = WindowsNameProblem(literal);
+        if (!problem.empty())
+            Fail(line, what + " \"" + path + "\": \"" + part + "\" is no name Windows can create: " + problem +
+                           (part.find('/') != std::string::npos ? " (write \\ between folders)" : ""));
+    }
+}
+
+// A product name in the package's code page; the texts of every offered language show it.
+std::string Compiler::ProductName(const IniKey& k) const
+{
+    try {
+        return Ansi(k.value, k.line);
+    } catch (const BuildError& e) {
+        std::string message = e.what();
+        if (message.compare(0, 10, "code page ") != 0)
+            throw;
+        std::string languages;
+        for (const LanguageInfo* l : offered_)
+            languages += std::string(languages.empty() ? "" : " and ") + l->name;
+        Fail(k.line, message + "; the " + languages + " texts show the product's \"" + k.name +
+                         "\" in the package's code page ([build] codepage)");
+    }
 }
 
 void Compiler::CheckKeys(const IniSection& s, std::initializer_list<const char*> allowed) const
@@ -337,22 +579,20 @@ int Compiler::Moment(const IniSection& s) const
                       k->value + "\"");
 }
 
-void Compiler::LoadTexts(const std::string& file, int language, bool defaults)
+// The default texts of LANGUAGE from the table FILE.
+void Compiler::LoadTexts(const std::string& file, int language)
 {
-    bool ok = false;
-    std::string text = ReadText(file, &ok);
-    if (!ok)
-        throw BuildError(file, 0, "cannot read the text table");
+    std::string text, reason;
+    if (!ReadText(file, &text, &reason))
+        throw BuildError(file, 0, "cannot read the text table: " + reason);
+    project_.inputs.push_back(file);
     for (const auto& section : ParseIni(text, file))
         for (const auto& k : section.keys) {
             int group = 0, index = 0;
-            if (!ParseTextKey(section.name == "texts" ? k.name : section.name + "." + k.name, &group, &index))
+            std::string key = section.name == "texts" ? k.name : section.name + "." + k.name;
+            if (!ParseTextKey(key, &group, &index))
                 throw BuildError(file, k.line, "\"" + k.name + "\" is not a text the runtime reads");
-            auto id = std::make_tuple(language, group, index);
-            if (!defaults || !texts_.count(id)) {
-                texts_[id] = Unescape(k.value);
-                textLines_[id] = k.line;
-            }
+            defaults_[{ language, group, index }] = { key, k.value, file, k.line };
         }
 }
 
@@ -372,6 +612,8 @@ void Compiler::CompileFiles(const IniSection& s)
                                                            { "older", 3 }, { "never", 4 } };
     static const std::map<std::string, uint32_t> kModes = { { "time", 0 }, { "version", 1 }, { "both", 2 } };
     GroupPlan plan;
+    if (const IniKey* k = Find(s, "destination"))
+        CheckPath(k->value, k->line, "\"destination\"");
     plan.group.destination = Get(s, "destination", "%InstallPath%");
     std::string rule = Lower(Get(s, "overwrite", "always")), mode = Lower(Get(s, "compare", "time"));
     if (!kRules.count(rule))
@@ -395,10 +637,9 @@ void Compiler::CompileFiles(const IniSection& s)
 
 void Compiler::ReadSections()
 {
-    bool ok = false;
-    std::string text = ReadText(path_, &ok);
-    if (!ok)
-        throw BuildError(path_, 0, "cannot read the project file");
+    std::string text, reason;
+    if (!ReadText(path_, &text, &reason))
+        throw BuildError(path_, 0, "cannot read the project file: " + reason);
     sections_ = ParseIni(text, path_);
     project_.path = path_;
     size_t slash = path_.find_last_of("/\\");
@@ -436,9 +677,38 @@ void Compiler::CompileBuild()
         project_.runtime = Resolve(project_.folder, k->value);
     if (const IniKey* k = Find(build, "output"))
         project_.output = Resolve(project_.folder, k->value);
-    codePage_ = static_cast<unsigned>(Number(build, "codepage", 936));
-    if (codePage_ != 936 && codePage_ != 1252)
-        Fail(Find(build, "codepage")->line, "\"codepage\" takes 936 or 1252");
+    long long codePage = 936;
+    const IniKey* k = Find(build, "codepage");
+    if (k && (!ParseWhole(k->value, 0, 65535, &codePage) || (codePage != 936 && codePage != 1252)))
+        Fail(k->line, "\"codepage\" takes 936 or 1252");
+    codePage_ = static_cast<unsigned>(codePage);
+}
+
+// The offered languages, in order; the texts of each must fit the package's code page.
+void Compiler::ReadLanguages()
+{
+    const IniSection& languages = Section("languages");
+    CheckKeys(languages, { "offered", "auto_select" });
+    const IniKey* k = Find(languages, "offered");
+    int line = k ? k->line : languages.line;
+    std::string list = k ? Lower(k->value) : "english";
+    if (list.empty())
+        Fail(line, "\"offered\" names no language (english, chinese); leave it out for english");
+    std::stringstream items(list);
+    for (std::string language; std::getline(items, language, ',');) {
+        language = Trim(language);
+        auto it = std::find_if(std::begin(kLanguages), std::end(kLanguages), [&](const LanguageInfo& l) {
+            return language == l.name || language == std::to_string(l.id);
+        });
+        if (it == std::end(kLanguages))
+            Fail(line, "\"" + language + "\" is not a language with texts (english, chinese)");
+        if (std::find(offered_.begin(), offered_.end(), &*it) != offered_.end())
+            Fail(line, "\"" + language + "\" is offered twice");
+        if (it->codePage && it->codePage != codePage_)
+            Fail(line, std::string(it->name) + " texts need code page " + std::to_string(it->codePage) +
+                           ", but the package's is " + std::to_string(codePage_) + " ([build] codepage)");
+        offered_.push_back(&*it);
+    }
 }
 
 void Compiler::CompileProduct()
@@ -447,10 +717,33 @@ void Compiler::CompileProduct()
     CheckKeys(product, { "name", "full_name", "install_path", "uninstaller", "shortcuts_group", "previous_path_root",
                          "previous_path_key", "previous_path_value", "launch", "launch2", "licence", "information",
                          "layout" });
-    name_ = Get(product, "name");
-    if (name_.empty())
-        Fail(product.line, "[product] needs a name");
-    fullName_ = Get(product, "full_name", name_);
+    const IniKey* nameKey = Find(product, "name");
+    if (!nameKey || nameKey->value.empty())
+        Fail(nameKey ? nameKey->line : product.line, "[product] needs a name");
+    if (nameKey->value.find('\\') != std::string::npos)
+        Fail(nameKey->line, "the product name cannot hold \"\\\": it names the product's key under the "
+                            "Uninstall registry key");
+    nameUtf8_ = nameKey->value;
+    name_ = ProductName(*nameKey);
+    const IniKey* fullNameKey = Find(product, "full_name");
+    if (fullNameKey && fullNameKey->value.empty())
+        Fail(fullNameKey->line, "\"full_name\" is empty; leave it out to use the name");
+    fullNameUtf8_ = fullNameKey ? fullNameKey->value : nameUtf8_;
+    fullName_ = fullNameKey ? ProductName(*fullNameKey) : name_;
+    const IniKey* installPathKey = Find(product, "install_path");
+    const IniKey* groupKey = Find(product, "shortcuts_group");
+    const IniKey* uninstallerKey = Find(product, "uninstaller");
+    std::string nameProblem = WindowsNameProblem(nameUtf8_);
+    if ((!installPathKey || !groupKey) && !nameProblem.empty())
+        Fail(nameKey->line, "the product name is the default install folder and program group, which Windows "
+                            "cannot create: " + nameProblem + "; give install_path and shortcuts_group");
+    if (installPathKey)
+        CheckPath(installPathKey->value, installPathKey->line, "\"install_path\"");
+    if (groupKey)
+        CheckPath(groupKey->value, groupKey->line, "\"shortcuts_group\"");
+    if (uninstallerKey && !WindowsNameProblem(uninstallerKey->value).empty())
+        Fail(uninstallerKey->line, "\"uninstaller\" is no file name Windows can create: " +
+                                       WindowsNameProblem(uninstallerKey->value));
     std::string installPath = Get(product, "install_path", "<ProgramFiles>\\" + name_);
 
     // Variables first: the runtime's own, then the project's.
@@ -541,18 +834,6 @@ void Compiler::CompilePages()
 void Compiler::CompileTexts()
 {
     const IniSection& languages = Section("languages");
-    CheckKeys(languages, { "offered", "auto_select" });
-    std::string offeredText = Lower(Get(languages, "offered", "english"));
-    std::stringstream languageList(offeredText);
-    for (std::string language; std::getline(languageList, language, ',');) {
-        language = Trim(language);
-        auto it = std::find_if(std::begin(kLanguages), std::end(kLanguages), [&](const LanguageInfo& l) {
-            return language == l.name || language == std::to_string(l.id);
-        });
-        if (it == std::end(kLanguages))
-            Fail(Find(languages, "offered")->line, "\"" + language + "\" is not a language with texts (english, chinese)");
-        offered_.push_back(&*it);
-    }
     Bytes record6{ static_cast<uint8_t>(Flag(languages, "auto_select", true) ? 1 : 0) };
     for (const LanguageInfo* l : offered_)
         ScriptWriter::putU16(record6, static_cast<uint16_t>(l->id));
@@ -571,17 +852,38 @@ void Compiler::CompileTexts()
             int group = 0, index = 0;
             if (!ParseTextKey(k.name, &group, &index))
                 Fail(k.line, "\"" + k.name + "\" is not a text the runtime reads");
-            texts_[{ (*it)->id, group, index }] = Unescape(k.value);
-            textLines_[{ (*it)->id, group, index }] = k.line;
+            TextId id{ (*it)->id, group, index };
+            if (overrides_.count(id))
+                Fail(k.line, "\"" + k.name + "\" given twice for " + (*it)->name);
+            overrides_[id] = { k.name, k.value, path_, k.line };
         }
     }
     for (const LanguageInfo* l : offered_)
-        LoadTexts(textsDir_ + "/" + l->textFile, l->id, true);
-    for (const auto& [id, value] : texts_) {
+        LoadTexts(textsDir_ + "/" + l->textFile, l->id);
+    std::map<TextId, const Text*> chosen;
+    for (const auto& [id, text] : defaults_)
+        chosen[id] = &text;
+    for (const auto& [id, text] : overrides_) {
+        // The runtime fills in as many %s as the default text has.
+        auto replaced = defaults_.find(id);
+        if (replaced != defaults_.end() && FormatCount(replaced->second.value) && !StrayFormat(text.value).empty())
+            Fail(text.line, "\"" + text.key + "\" holds \"" + StrayFormat(text.value) +
+                                "\", which the runtime would take as a placeholder: write a percent sign as %%");
+        if (replaced != defaults_.end() && FormatCount(text.value) != FormatCount(replaced->second.value))
+            Fail(text.line, "\"" + text.key + "\" has " + std::to_string(FormatCount(text.value)) +
+                                " %s, the default text " + std::to_string(FormatCount(replaced->second.value)) +
+                                ": the runtime fills in exactly as many as the default has");
+        chosen[id] = &text;
+    }
+    // Names are put in as written and the whole converted once, with the
+    // file and line of the text itself.
+    for (const auto& [id, text] : chosen) {
         auto [language, group, index] = id;
-        std::string t = ReplaceAll(ReplaceAll(value, "{full_name}", fullName_), "{name}", name_);
+        std::string t =
+            ReplaceAll(ReplaceAll(Unescape(text->value), "{full_name}", fullNameUtf8_), "{name}", nameUtf8_);
         script_.record(5, ScriptWriter::textPayload(static_cast<uint16_t>(language), static_cast<uint8_t>(group),
-                                                   static_cast<uint8_t>(index), Ansi(t, textLines_[id])));
+                                                   static_cast<uint8_t>(index),
+                                                   ToCodePage(t, codePage_, text->file, text->line)));
     }
 }
 
@@ -591,12 +893,27 @@ void Compiler::CompileDocuments()
     const IniSection& product = Section("product");
     for (const char* file : { "licence", "information" })
         if (const IniKey* k = Find(product, file)) {
-            bool read = false;
-            std::string content = ReadText(Resolve(project_.folder, k->value), &read);
-            if (!read)
-                Fail(k->line, "cannot read the " + std::string(file) + " file \"" + k->value + "\"");
+            std::string path = Resolve(project_.folder, k->value), content, reason;
+            if (!ReadText(path, &content, &reason))
+                Fail(k->line, "cannot read the " + std::string(file) + " file \"" + k->value + "\": " + reason);
+            project_.inputs.push_back(path);
+            if (content.compare(0, 3, "\xEF\xBB\xBF") == 0)
+                content.erase(0, 3);
+            size_t nul = content.find('\0');
+            if (nul != std::string::npos)
+                throw BuildError(path, 1 + static_cast<int>(std::count(content.begin(), content.begin() + nul, '\n')),
+                                 "a NUL byte, which would end the " + std::string(file) +
+                                     " text here: save the file as UTF-8 text or RTF");
             bool rtf = content.compare(0, 5, "{\\rtf") == 0;
-            script_.record(file[0] == 'l' ? 3 : 4, { rtf ? content : Ansi(content, k->line) });
+            std::string text = rtf ? content : "";
+            // Line by line, so that a character the code page lacks is named with its line.
+            for (size_t start = 0, line = 1; !rtf && start < content.size(); line++) {
+                size_t end = content.find('\n', start);
+                end = end == std::string::npos ? content.size() : end + 1;
+                text += ToCodePage(content.substr(start, end - start), codePage_, path, static_cast<int>(line));
+                start = end;
+            }
+            script_.record(file[0] == 'l' ? 3 : 4, { text });
         }
 }
 
@@ -614,6 +931,7 @@ void Compiler::CompileLists()
                        "shared" });
         if (Get(s, "path").empty())
             Fail(s.line, "[shortcut] needs a path");
+        CheckPath(Find(s, "path")->value, Find(s, "path")->line, "\"path\"");
         script_.record(10, { Csv(s, { "path", "target", "arguments", "working_folder", "icon", "icon_index", "show",
                                      "hotkey" }) + "," + (Flag(s, "shared", false) ? "1" : "0") });
     });
@@ -670,7 +988,8 @@ void Compiler::CompileLists()
         std::string line = "\"" + Ansi(k->value, k->line) + "\"," +
                            Csv(s, { "horizontal", "vertical", "x", "y", "font", "size", "width", "weight" }) + "," +
                            (Flag(s, "italic", false) ? "1" : "0") + "," + (Flag(s, "underline", false) ? "1" : "0") +
-                           "," + Csv(s, { "color", "shadow", "shadow_color" });
+                           "," + ColorField(s, "color") + "," + Field(s, "shadow") + "," +
+                           ColorField(s, "shadow_color");
         script_.record(17, { line });
     });
     if (Find(appearance, "decoration_color")) {
@@ -684,7 +1003,7 @@ void Compiler::CompileLists()
             Fail(s.line, "[program] needs a path (or open)");
         std::string line = Csv(s, { "path", "arguments", "working_folder" }) + "," + std::to_string(Moment(s)) +
                            "," + (Flag(s, "wait", true) ? "1" : "0") + "," + (Flag(s, "once", true) ? "1" : "0") +
-                           "," + std::to_string(Number(s, "window", 0));
+                           "," + std::to_string(Number(s, "window", 0, 0, 2));
         script_.record(13, { line });
     });
     each("registry", [&](const IniSection& s) {
@@ -704,6 +1023,10 @@ void Compiler::CompileLists()
         std::string data = Field(s, "data");
         if (type == "binary" && (data.size() % 2 || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
             Fail(Find(s, "data")->line, "binary data is written as pairs of hexadecimal digits");
+        long long dword = 0;
+        if (type == "dword" && !ParseWhole(data, -2147483647LL - 1, 0xFFFFFFFFLL, &dword))
+            Fail(Find(s, "data") ? Find(s, "data")->line : s.line,
+                 "dword data takes a whole number from -2147483648 to 4294967295, not \"" + data + "\"");
         script_.record(11, { std::to_string(rootIt - kRoots.begin()) + "," + Field(s, "key") + "," + Field(s, "name") +
                             "," + std::to_string(kTypes.at(type)) + "," + data });
     });
@@ -722,10 +1045,40 @@ void Compiler::CompileLists()
     });
 }
 
+// Refuses two entries that Windows would put at one path: names that differ
+// only in case, or equal names, one folder's entries with another's excepted
+// (the folders merge).
+void Compiler::CheckEntryNames() const
+{
+    std::map<std::string, const SourceFile*> seen;
+    for (const auto& plan : project_.groups) {
+        std::string destination = Folded(plan.group.destination, codePage_);
+        destination.erase(destination.find_last_not_of('\\') + 1);
+        std::vector<std::string> levels;
+        for (const auto& f : plan.files) {
+            levels.resize(f.entry.parentIndex);
+            std::string key = destination;
+            for (const auto& level : levels)
+                key += "\\" + level;
+            key += "\\" + Folded(f.entry.name, codePage_);
+            auto [it, added] = seen.insert({ key, &f });
+            const SourceFile& first = *it->second;
+            if (!added && (f.entry.isFile || first.entry.isFile || first.entry.name != f.entry.name))
+                Fail(f.line, "\"" + f.path + "\" and \"" + first.path + "\" (line " + std::to_string(first.line) +
+                                 ") would be installed at one path" +
+                                 (first.entry.name != f.entry.name ? ": Windows does not tell names apart by case"
+                                                                   : ""));
+            if (!f.entry.isFile)
+                levels.push_back(Folded(f.entry.name, codePage_));
+        }
+    }
+}
+
 Project Compiler::Run()
 {
     ReadSections();
     CompileBuild();
+    ReadLanguages();
     CompileProduct();
     CompilePages();
     CompileTexts();
@@ -734,6 +1087,7 @@ Project Compiler::Run()
     for (const auto& s : sections_)
         if (s.name == "files")
             CompileFiles(s);
+    CheckEntryNames();
     project_.script = script_.finish();
     return project_;
 }

@@ -18,7 +18,8 @@ struct BuildError : std::runtime_error {
         : std::runtime_error(message), file(file), line(line)
     {
     }
-    std::string where() const { return file + ":" + std::to_string(line) + ": " + what(); }
+    // Without a line (0) the message concerns the file as a whole.
+    std::string where() const { return file + (line > 0 ? ":" + std::to_string(line) : "") + ": " + what(); }
 };
 
 struct IniKey {
@@ -39,6 +40,8 @@ std::vector<IniSection> ParseIni(const std::string& text, const std::string& fil
 // Where a group's files come from, resolved but not yet read.
 struct SourceFile {
     std::string path;            // on the build machine
+    int line = 0;                // the project's line that names it
+    bool walked = false;         // found in a folder or by a wildcard, not named itself
     PackageEntry entry;          // name, parent index, flags, times, version; no data yet
 };
 
@@ -52,6 +55,7 @@ struct Project {
     std::string folder;          // relative paths start here
     std::string runtime;         // [build] runtime=, resolved; empty: the default
     std::string output;          // [build] output=, resolved; empty: next to the project
+    std::vector<std::string> inputs;   // the other files read: text tables, licence, information
     Bytes script;                // the installation script's records
     std::vector<GroupPlan> groups;
     uint64_t fileCount = 0, unpackedBytes = 0;
@@ -61,8 +65,15 @@ struct Project {
 // Throws BuildError before anything is written.
 Project LoadProject(const std::string& path, const std::string& textsDir);
 
-// UTF-8 (the project's encoding) to the package's ANSI code page.
+// UTF-8 (the project's encoding) to the package's ANSI code page; text that
+// is no UTF-8, or a character the code page lacks (named as U+XXXX), is an
+// error at FILE:LINE.
 std::string ToCodePage(const std::string& utf8, unsigned codePage, const std::string& file, int line);
+
+// Why Windows could not create a file or folder of this name (UTF-8): a
+// forbidden or control character, a trailing dot or blank, a reserved device
+// name; empty when it can.
+std::string WindowsNameProblem(const std::string& name);
 
 // The file version of a PE file's version resource (0, 0 when it has none).
 bool ReadPeVersion(const std::string& path, uint32_t* ms, uint32_t* ls);
@@ -72,8 +83,19 @@ bool ReadPeVersion(const std::string& path, uint32_t* ms, uint32_t* ls);
 void AddSource(GroupPlan& plan, const std::string& folder, const std::string& source, bool recursive, bool compress,
                unsigned codePage, const std::string& project, int line, Project& totals);
 
-// Writes the package to OUTPUT: the files are read, compressed on every core
-// and written in plan order, so the bytes depend only on the inputs.
+// Refuses (BuildError) an OUTPUT that is, or whose part file OUTPUT.part is,
+// a file the build reads: the project, the RUNTIME image, a text table, the
+// licence or information file, or a source. Returns the files found in a
+// source folder or by a wildcard that the build leaves out: the output when
+// it is a package of an earlier build, and unfinished packages (.part files).
+std::vector<const SourceFile*> CheckOutput(const Project& project, const std::string& output,
+                                           const std::string& runtime = "");
+
+// Writes the package to OUTPUT: the files are read and compressed in pieces on
+// several threads, with a bounded number of pieces in memory, and written in
+// plan order, so the bytes depend only on the inputs. The package grows in
+// OUTPUT.part, renamed to OUTPUT when complete; any failure (BuildError), or
+// SIGINT, SIGTERM or SIGHUP, removes the part file and leaves OUTPUT as it was.
 struct BuildStats {
     uint64_t filesIn = 0, bytesIn = 0, bytesOut = 0;
 };

@@ -208,7 +208,7 @@ protected:
         std::ofstream(folder_ / name, std::ios::binary) << content;
     }
     // Builds the project and loads the package as the runtime loads its own file.
-    void BuildAndLoad()
+    void BuildAndLoad(uint64_t files = 4)
     {
         quillset::Project project = quillset::LoadProject((folder_ / "p.qset").string(), QUILLSET_SOURCE_TEXTS);
         quillset::Bytes runtime(4096, 0);
@@ -225,7 +225,7 @@ protected:
         quillset::BuildStats stats;
         package_ = (folder_ / "setup.exe").string();
         quillset::WritePackageFile(runtime, project, package_, &stats);
-        EXPECT_EQ(stats.filesIn, 4u);
+        EXPECT_EQ(stats.filesIn, files);
         g_app.moduleFile = CreateFileA(package_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(g_app.moduleFile, INVALID_HANDLE_VALUE);
         ASSERT_EQ(LoadPackage(), PACKAGE_LOADED) << "the checksum verifies";
@@ -307,6 +307,25 @@ TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
               (std::vector<std::string>{ "\"Round, the product\",right,bottom,10,20,,24,,7,1,0,0xFFFFFF,2,0x000000" }));
 }
 
+// A product named in Chinese by a project of a few lines: the runtime finds
+// the name in the texts of both languages, the English ones included, in
+// code page 936 (this file's strings are code page 936 too).
+TEST_F(BuilderRoundTrip, ChineseProductNameReachesBothLanguagesTexts)
+{
+    Write("p.qset", u8"[product]\nname=中文软件\n\n[languages]\noffered=english,chinese\nauto_select=no\n");
+    BuildAndLoad(0);
+    EXPECT_EQ(Str(g_app.productName), "中文软件");
+    EXPECT_EQ(Str(g_app.captionText), "中文软件 设置 ");
+    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_app.lists.folderMacroPaths, 16)) + "\\中文软件");
+    EXPECT_EQ(g_app.languageId, 9);
+    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "Welcome to the 中文软件 Setup");
+    EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 has been installed on your computer.");
+    EXPECT_NE(Str(GetText(g_app.textsWizard, 0)).find("中文软件 will not be installed"), std::string::npos);
+    g_app.languageId = 4;
+    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "欢迎使用 中文软件 安装程序");
+    EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 已经安装到您的计算机中。");
+}
+
 // The file groups, walked as the install worker walks them: names, depths,
 // rules, versions and contents inflated by the runtime's InflateStream.
 TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
@@ -373,6 +392,30 @@ TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
     EXPECT_EQ(seen[5].ls, 4506u);
     std::ifstream exe(folder_ / "src" / "versioned.exe", std::ios::binary);
     EXPECT_EQ(seen[5].content, std::string((std::istreambuf_iterator<char>(exe)), std::istreambuf_iterator<char>()));
+}
+
+// A file larger than the builder's compression piece (1 MiB) is one stream
+// of several pieces: the runtime's InflateStream reads it whole.
+TEST_F(BuilderRoundTrip, FileOfSeveralPiecesInflatesWhole)
+{
+    std::string text;
+    for (int i = 0; text.size() < 2600000; i++)
+        text += "line " + std::to_string(i * 7919 % 100003) + " of a long file\n";
+    Write("src/long.txt", text);
+    Write("p.qset", "[product]\nname=Pieces\n[files]\nsource=src\\long.txt\n");
+    BuildAndLoad(1);
+    std::ifstream in(package_, std::ios::binary);
+    quillset::Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24; };
+    const size_t entry = 4096 + g_app.package.dataOffset + 21 + strlen("%InstallPath%");
+    ASSERT_STREQ(reinterpret_cast<const char*>(&b[entry]), "long.txt");
+    const size_t flags = entry + strlen("long.txt") + 1 + 4;
+    ASSERT_EQ(b[flags], 3) << "compressed";
+    const uint32_t size = u32(flags + 1 + 32), stored = u32(flags + 1 + 44);
+    ASSERT_EQ(size, text.size());
+    std::vector<BYTE> out(size);
+    EXPECT_EQ(InflateStream(&b[flags + 1 + 48], stored, out.data(), size, nullptr, 0), (int)size);
+    EXPECT_TRUE(std::string(reinterpret_cast<char*>(out.data()), size) == text);
 }
 
 }  // namespace
