@@ -20,10 +20,11 @@ add_custom_command(OUTPUT ${DIALOG_TEMPLATES_SOURCE}
 add_custom_target(dialog_templates DEPENDS ${DIALOG_TEMPLATES_SOURCE})
 list(APPEND RUNTIME_PART_SOURCES ${DIALOG_TEMPLATES_SOURCE})
 
-# Sources the test executables share; the entry point and the C-runtime
-# stand-ins belong to the image alone.
+# Sources the test executables share; the entry point, the C-runtime
+# stand-ins and the system functions' own pointers belong to the image alone
+# (the tests import those functions).
 set(RUNTIME_SHARED_SOURCES ${RUNTIME_PART_SOURCES})
-list(FILTER RUNTIME_SHARED_SOURCES EXCLUDE REGEX "(startup/entry|support/crt_intrinsics)\\.cpp$")
+list(FILTER RUNTIME_SHARED_SOURCES EXCLUDE REGEX "(startup/entry|support/crt_intrinsics|support/system_imports)\\.cpp$")
 
 # -Oz: GCC 12's smallest code. No stack probes: no frame may need one, which
 # -Werror=frame-larger-than=4000 enforces (big buffers live on the heap). Win32
@@ -44,7 +45,10 @@ add_dependencies(quillset dialog_templates)
 # left out). memcpy and memset stay ordinary objects: the code generator calls
 # them by name after the LTO pass has decided which symbols are used.
 target_compile_options(quillset PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${RUNTIME_COMPILE_OPTIONS} -flto>)
-set_source_files_properties(${CMAKE_SOURCE_DIR}/support/crt_intrinsics.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+# The pointers that system_imports.cpp defines in assembly must reach the
+# linker as ordinary symbols, which the LTO pass does not promise.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/support/crt_intrinsics.cpp
+    ${CMAKE_SOURCE_DIR}/support/system_imports.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
 target_include_directories(quillset PRIVATE ${ZLIB_SOURCE_DIR})
 set_target_properties(quillset PROPERTIES LINKER_LANGUAGE CXX)
 # The 32-bit linker sees the stdcall-decorated name of the entry point.
@@ -68,8 +72,10 @@ endif()
 target_link_options(quillset PRIVATE ${RUNTIME_COMPILE_OPTIONS} -flto -fuse-linker-plugin -nostdlib -nostartfiles
     -Wl,-e,${RUNTIME_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings
     -Wl,-Map,${CMAKE_BINARY_DIR}/quillset.map -Wl,--subsystem,windows)
-# No comctl32: step 0 loads it at run time, after restricting the library search.
-target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 gcc)
+# KERNEL32 alone is imported: the entry point looks up the other system
+# functions (support/system_imports.cpp), and step 0 loads the common
+# controls, after restricting the library search.
+target_link_libraries(quillset PRIVATE zinflate kernel32 gcc)
 # The size that counts is the 32-bit image's; the twin is not reported.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     string(REGEX REPLACE "strip$" "" RUNTIME_TOOL_PREFIX "${CMAKE_STRIP}")

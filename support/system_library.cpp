@@ -32,8 +32,9 @@ FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* na
     return *library ? GetProcAddress(*library, name) : 0;
 }
 
-// Libraries loaded by name after the start: uxtheme, dwmapi, msimg32, usp10
-// and oleacc by the themed common controls and windows; userenv, setupapi,
+// Libraries loaded by name after the start: imm32 by USER32 as it starts;
+// uxtheme, dwmapi, msimg32, usp10 and oleacc by the themed common controls
+// and windows; userenv, setupapi,
 // propsys, cryptbase, clbcatq, apphelp and version by the shell, COM, the
 // device probes and program starts. Loaded from the system folder first, a
 // later request by name finds them loaded, also where the search cannot be
@@ -42,20 +43,24 @@ FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* na
 // msimg32, the input probe's setupapi). One an older system lacks is skipped.
 // Each name costs its length plus one byte (".dll" is implied), the loop
 // about 25 bytes.
-static const char kEarlyLibraries[] = "uxtheme\0dwmapi\0msimg32\0usp10\0oleacc\0userenv\0setupapi\0propsys\0"
+static const char kEarlyLibraries[] = "imm32\0uxtheme\0dwmapi\0msimg32\0usp10\0oleacc\0userenv\0setupapi\0propsys\0"
                                       "cryptbase\0clbcatq\0apphelp\0version\0";
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
 
-FARPROC LoadCommonControls()
+void RestrictLibrarySearch()
 {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    SetDefaultDllDirectoriesProc restrictSearch =
-        (SetDefaultDllDirectoriesProc)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    SetDefaultDllDirectoriesProc restrictSearch = (SetDefaultDllDirectoriesProc)GetProcAddress(
+        GetModuleHandleA("KERNEL32.DLL"), "SetDefaultDllDirectories");
     if (restrictSearch)
         restrictSearch(LOAD_LIBRARY_SEARCH_SYSTEM32);
     for (const char* name = kEarlyLibraries; *name; name += lstrlenA(name) + 1)
         LoadSystemLibrary(name);
+}
+
+FARPROC LoadCommonControls()
+{
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
     // By name, so that the manifest's side-by-side redirection gives the
     // themed common controls from the system's assembly store. A system
     // without that redirection (before XP) would search the program's folder
