@@ -1,7 +1,6 @@
 // Self-check of the program's own file and loading of the installation script.
 #include "package.h"
 
-static const char kCaption[] = "Quillset";
 
 // Adler-32 as zlib defines it, for the self-check: one plain
 // loop instead of zlib's unrolled one saves about 600 bytes of the image.
@@ -26,7 +25,7 @@ static const char kDamaged[] = "安装文件已损坏，无法继续安装！";
 
 static PackageResult Fail(const char* message)
 {
-    ShowMessage1(0, kCaption, message, 0, MB_ICONERROR);
+    ShowMessage1(0, kRuntimeCaption, message, 0, MB_ICONERROR);
     return PACKAGE_FAILED;
 }
 

@@ -28,7 +28,7 @@ extern "C" void __stdcall Start()
         // As the system's loader would for an import: name what is missing,
         // when the message box itself could be found.
         if (g_messageBox)
-            g_messageBox(0, missing, "Quillset", MB_ICONERROR);
+            g_messageBox(0, missing, kRuntimeCaption, MB_ICONERROR);
         ExitProcess(0);
     }
     static const BYTE kOrder[] = { 0, 2, 5, 3, 4, 6 };

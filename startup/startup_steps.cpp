@@ -2,11 +2,10 @@
 #include "startup.h"
 #include "../environment/environment.h"
 
-static const char kCaption[] = "Quillset";
 
 static BOOL Fail(const char* format, const char* argument)
 {
-    ShowMessage1(0, kCaption, format, argument, MB_ICONERROR);
+    ShowMessage1(0, kRuntimeCaption, format, argument, MB_ICONERROR);
     return FALSE;
 }
 

@@ -108,12 +108,17 @@ void RestrictLibrarySearch();
 const char* ResolveSystemImports();
 // The common controls, by name; their initialisation (ordinal 17), or null.
 FARPROC LoadCommonControls();
+// Starts a program: its process handle, which the caller closes, or null.
+HANDLE StartProcess(const char* application, const char* commandLine, DWORD creationFlags, const char* folder,
+                    DWORD startFlags, WORD show);
 // A library the script names for a DLL call (record 14), by its full PATH:
 // its own dependencies load from beside it, ahead of the system folders.
 // Those calls load their library through this, never by a bare name.
 HMODULE LoadScriptLibrary(const char* path);
 
-// Message boxes and the system's error text.
+// Message boxes and the system's error text. Failures before a script gives
+// a caption show the runtime's name.
+extern const char kRuntimeCaption[];
 int ShowMessage3(HWND owner, const char* caption, const char* format,
                  const char* first, const char* second, const char* third, UINT flags);
 int ShowMessage2(HWND owner, const char* caption, const char* format,

@@ -1,4 +1,5 @@
-// Libraries loaded at run time: the system's come from the system folder only,
+// Libraries and programs started at run time: the system's libraries come
+// from the system folder only,
 // for an installer is started from a download folder, and the uninstaller from
 // the temporary folder, where a planted DLL of the same name would otherwise
 // be found first; a script's from its own path.
@@ -68,4 +69,19 @@ FARPROC LoadCommonControls()
     static const char kControls[] = "comctl32.dll";
     HMODULE controls = GetProcAddress(kernel, "ActivateActCtx") ? LoadLibraryA(kControls) : LoadSystemLibrary(kControls);
     return controls ? GetProcAddress(controls, MAKEINTRESOURCEA(17)) : 0;
+}
+
+HANDLE StartProcess(const char* application, const char* commandLine, DWORD creationFlags, const char* folder,
+                    DWORD startFlags, WORD show)
+{
+    STARTUPINFOA startup;
+    ZeroMem(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = startFlags;
+    startup.wShowWindow = show;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(application, (char*)commandLine, 0, 0, FALSE, creationFlags, 0, folder, &startup, &process))
+        return 0;
+    CloseHandle(process.hThread);
+    return process.hProcess;
 }
