@@ -19,11 +19,33 @@ add_custom_command(OUTPUT ${DIALOG_TEMPLATES_SOURCE}
 # One target generates the source for the image and the test library alike.
 add_custom_target(dialog_templates DEPENDS ${DIALOG_TEMPLATES_SOURCE})
 list(APPEND RUNTIME_PART_SOURCES ${DIALOG_TEMPLATES_SOURCE})
+# The pointers of the system functions and their names, which
+# support/system_imports.cpp fills in at start, and the import library of
+# the few KERNEL32 functions that run before.
+set(SYSTEM_IMPORTS_SOURCE ${CMAKE_BINARY_DIR}/system_import_table.cpp)
+set(BOOT_IMPORTS_DEF ${CMAKE_BINARY_DIR}/imports/kernel32.def)
+set(BOOT_IMPORTS_LIBRARY ${CMAKE_BINARY_DIR}/imports/libkernel32.a)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/imports)
+string(REGEX REPLACE "strip$" "dlltool" RUNTIME_DLLTOOL "${CMAKE_STRIP}")
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    # The import names lose the stdcall decoration that the symbols keep.
+    set(DLLTOOL_OPTIONS -k)
+endif()
+add_custom_command(OUTPUT ${SYSTEM_IMPORTS_SOURCE} ${BOOT_IMPORTS_LIBRARY}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/pack_imports.py
+            ${CMAKE_SOURCE_DIR}/support/system_imports.txt ${CMAKE_SYSTEM_PROCESSOR} ${SYSTEM_IMPORTS_SOURCE}
+            ${BOOT_IMPORTS_DEF}
+    COMMAND ${RUNTIME_DLLTOOL} ${DLLTOOL_OPTIONS} -d kernel32.def -l libkernel32.a
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/imports
+    DEPENDS ${CMAKE_SOURCE_DIR}/support/system_imports.txt ${CMAKE_SOURCE_DIR}/cmake/pack_imports.py
+    VERBATIM)
+add_custom_target(boot_imports DEPENDS ${SYSTEM_IMPORTS_SOURCE} ${BOOT_IMPORTS_LIBRARY})
 
-# Sources the test executables share; the entry point and the C-runtime
-# stand-ins belong to the image alone.
+# Sources the test executables share; the entry point, the C-runtime
+# stand-ins and the lookup of the system functions belong to the image alone
+# (the tests import those functions).
 set(RUNTIME_SHARED_SOURCES ${RUNTIME_PART_SOURCES})
-list(FILTER RUNTIME_SHARED_SOURCES EXCLUDE REGEX "(startup/entry|support/crt_intrinsics)\\.cpp$")
+list(FILTER RUNTIME_SHARED_SOURCES EXCLUDE REGEX "(startup/entry|support/crt_intrinsics|support/system_imports)\\.cpp$")
 
 # -Oz: GCC 12's smallest code. No stack probes: no frame may need one, which
 # -Werror=frame-larger-than=4000 enforces (big buffers live on the heap). Win32
@@ -38,13 +60,16 @@ endif()
 
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/quillset.rc PROPERTIES OBJECT_DEPENDS
     "${CMAKE_SOURCE_DIR}/resources/quillset.manifest;${CMAKE_SOURCE_DIR}/resources/quillset-amd64.manifest;${CMAKE_SOURCE_DIR}/resources/quillset.ico")
-add_executable(quillset WIN32 ${RUNTIME_PART_SOURCES} ${CMAKE_SOURCE_DIR}/resources/quillset.rc)
-add_dependencies(quillset dialog_templates)
+add_executable(quillset WIN32 ${RUNTIME_PART_SOURCES} ${SYSTEM_IMPORTS_SOURCE} ${CMAKE_SOURCE_DIR}/resources/quillset.rc)
+add_dependencies(quillset dialog_templates boot_imports)
 # Link-time optimisation of the runtime's own code (zlib grows under it and is
 # left out). memcpy and memset stay ordinary objects: the code generator calls
 # them by name after the LTO pass has decided which symbols are used.
 target_compile_options(quillset PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${RUNTIME_COMPILE_OPTIONS} -flto>)
-set_source_files_properties(${CMAKE_SOURCE_DIR}/support/crt_intrinsics.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+# The pointers that the import table defines in assembly must reach the
+# linker as ordinary symbols, which the LTO pass does not promise.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/support/crt_intrinsics.cpp ${SYSTEM_IMPORTS_SOURCE}
+    PROPERTIES COMPILE_OPTIONS -fno-lto)
 target_include_directories(quillset PRIVATE ${ZLIB_SOURCE_DIR})
 set_target_properties(quillset PROPERTIES LINKER_LANGUAGE CXX)
 # The 32-bit linker sees the stdcall-decorated name of the entry point.
@@ -65,11 +90,13 @@ else()
     target_link_options(quillset PRIVATE -s)
 endif()
 # --fatal-warnings: an entry point that the link lost is an error, not a warning.
-target_link_options(quillset PRIVATE ${RUNTIME_COMPILE_OPTIONS} -flto -fuse-linker-plugin -nostdlib -nostartfiles
+target_link_options(quillset PRIVATE ${RUNTIME_COMPILE_OPTIONS} -flto -flto-partition=one -fuse-linker-plugin -nostdlib -nostartfiles
     -Wl,-e,${RUNTIME_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings
     -Wl,-Map,${CMAKE_BINARY_DIR}/quillset.map -Wl,--subsystem,windows)
-# No comctl32: step 0 loads it at run time, after restricting the library search.
-target_link_libraries(quillset PRIVATE zinflate kernel32 user32 gdi32 advapi32 shell32 ole32 gcc)
+# Eleven KERNEL32 functions are imported: the entry point looks up the other
+# system functions (support/system_imports.cpp), and step 0 loads the common
+# controls, after restricting the library search.
+target_link_libraries(quillset PRIVATE zinflate ${BOOT_IMPORTS_LIBRARY} gcc)
 # The size that counts is the 32-bit image's; the twin is not reported.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     string(REGEX REPLACE "strip$" "" RUNTIME_TOOL_PREFIX "${CMAKE_STRIP}")

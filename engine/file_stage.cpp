@@ -9,12 +9,12 @@
 #include "../package/package.h"
 #include "../environment/environment.h"
 #include "../script/script.h"
-#include "../zlib_config.h"
 #include "../resources/ids.h"
 #include <commctrl.h>
 
-// Data moves in pieces of this size: bounded memory for a file of any size,
-// few enough calls that the pieces cost nothing measurable.
+// Data is read in pieces of INPUT_CHUNK: bounded memory for a file of any
+// size, few enough calls that the pieces cost nothing measurable. Every
+// DATA_CHUNK written is a check point.
 enum { DATA_CHUNK = 0x100000, INPUT_CHUNK = 0x10000 };
 // The path line follows the entries at most ten times a second: each update
 // waits for the page to repaint, which costs more than writing a small file.
@@ -39,7 +39,6 @@ struct FileStage {
     DWORD dataSize;        // scriptOffset - dataOffset, the progress total
     GroupHeader group;
     StringList* levels;    // slot 0 the destination, slot k+1 the directory of parent index k
-    BYTE* buffer;          // DATA_CHUNK bytes of inflated data
     DWORD shownPercent;    // on the progress bar: sent only when it changes
     const char* unshownPath;   // the current entry's, until the path line shows it
     DWORD pathShownAt;
@@ -105,6 +104,54 @@ static void ShowProgress(FileStage* stage, DWORD position)
         SendMessageA(stage->run->progressBar, PBM_SETPOS, stage->shownPercent = percent, 0);
 }
 
+// One entry's data on its way from the package to FILE.
+struct EntryWriter {
+    FileStage* stage;
+    HANDLE file;
+    ULONGLONG dataAt;
+    DWORD stored, consumed, size, produced, entryPosition, error;
+};
+
+// The next piece of the entry's stored bytes; 0 at their end, or when the
+// package cannot be read there.
+static unsigned TakeInput(void* context, unsigned char** next)
+{
+    EntryWriter* w = (EntryWriter*)context;
+    DWORD chunk = w->stored - w->consumed < INPUT_CHUNK ? w->stored - w->consumed : INPUT_CHUNK;
+    if (!chunk)
+        return 0;
+    if (!(*next = (unsigned char*)PackageBytes(w->dataAt + w->consumed, chunk))) {
+        w->error = ERROR_INVALID_DATA;
+        return 0;
+    }
+    w->consumed += chunk;
+    return chunk;
+}
+
+// Writes a piece; non-zero, with the error noted, stops the entry.
+static int PutOutput(void* context, unsigned char* data, unsigned length)
+{
+    EntryWriter* w = (EntryWriter*)context;
+    FileStage* stage = w->stage;
+    DWORD written;
+    if (length > w->size - w->produced) {
+        w->error = ERROR_INVALID_DATA;
+    } else if (!WriteFile(w->file, data, length, &written, 0) || written != length) {
+        // A filling disk may take part of a piece and report success (Wine does).
+        w->error = written && written != length ? ERROR_HANDLE_DISK_FULL : GetLastError();
+    } else {
+        DWORD before = w->produced;
+        w->produced += length;
+        ShowProgress(stage, w->entryPosition + w->consumed);
+        ShowPath(stage, stage->unshownPath);
+        // Each mebibyte of a large file is also a place to stop at, so that
+        // a cancellation does not wait for its end.
+        if ((before ^ w->produced) >= DATA_CHUNK && !CheckPoint(stage->run))
+            w->error = ERROR_CANCELLED;
+    }
+    return w->error != 0;
+}
+
 // Writes the entry's data to FILE from its start: stored bytes as they are, a
 // compressed stream inflated piece by piece. 0, the error of a failed write,
 // ERROR_INVALID_DATA for a stream that fails or yields another size than the
@@ -113,80 +160,26 @@ static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, con
                             BOOL compressed, DWORD entryPosition)
 {
     SetFilePointer(file, 0, 0, FILE_BEGIN);
-    DWORD stored = record->storedLength, size = record->attributes.nFileSizeLow;
-    DWORD consumed = 0, produced = 0, error = 0;
-    BOOL outputFull = FALSE;
-    z_stream stream;
-    ZeroMem(&stream, sizeof(stream));
-    // The two-byte zlib header is skipped and the deflate data inflated raw:
-    // the builder's streams carry no Adler-32 to check, so none is computed.
-    if (compressed && (stored < 2 || inflateInit2(&stream, -MAX_WBITS) != Z_OK))
-        return stored < 2 ? ERROR_INVALID_DATA : ERROR_NOT_ENOUGH_MEMORY;
-    if (compressed)
-        consumed = 2;
-    for (;;) {
-        const BYTE* piece;
-        DWORD length;
-        if (!compressed) {
-            if (consumed == stored)
-                break;
-            length = stored - consumed < DATA_CHUNK ? stored - consumed : DATA_CHUNK;
-            piece = PackageBytes(dataAt + consumed, length);
-            consumed += length;
-        } else {
-            if (!stream.avail_in && consumed < stored) {
-                DWORD chunk = stored - consumed < INPUT_CHUNK ? stored - consumed : INPUT_CHUNK;
-                stream.next_in = (Bytef*)PackageBytes(dataAt + consumed, chunk);
-                stream.avail_in = chunk;
-                consumed += chunk;
-                if (!stream.next_in) {
-                    error = ERROR_INVALID_DATA;
-                    break;
-                }
-            } else if (!stream.avail_in && !outputFull) {
-                break;
-            }
-            // The builder's streams end with a sync flush instead of a final
-            // block: all their bytes come out without Z_FINISH.
-            stream.next_out = stage->buffer;
-            stream.avail_out = DATA_CHUNK;
-            int result = inflate(&stream, Z_NO_FLUSH);
-            piece = stage->buffer;
-            length = DATA_CHUNK - stream.avail_out;
-            outputFull = !stream.avail_out;
-            if ((result < 0 && result != Z_BUF_ERROR) || result == Z_NEED_DICT || length > size - produced) {
-                error = ERROR_INVALID_DATA;
-                break;
-            }
-            if (result == Z_STREAM_END)
-                consumed = stored, stream.avail_in = 0, outputFull = FALSE;
-        }
-        DWORD written;
-        if (!piece) {
-            error = ERROR_INVALID_DATA;
-            break;
-        }
-        if (length && (!WriteFile(file, piece, length, &written, 0) || written != length)) {
-            // A filling disk may take part of a piece and report success (Wine does).
-            error = written && written != length ? ERROR_HANDLE_DISK_FULL : GetLastError();
-            break;
-        }
-        produced += length;
-        ShowProgress(stage, entryPosition + consumed);
-        ShowPath(stage, stage->unshownPath);
-        // A large file is also a place to stop at, so that a cancellation
-        // does not wait for its end.
-        if (length == DATA_CHUNK && !CheckPoint(stage->run)) {
-            error = ERROR_CANCELLED;
-            break;
-        }
-    }
+    EntryWriter w;
+    ZeroMem(&w, sizeof(w));
+    w.stage = stage;
+    w.file = file;
+    w.dataAt = dataAt;
+    w.stored = record->storedLength;
+    w.size = record->attributes.nFileSizeLow;
+    w.entryPosition = entryPosition;
     if (compressed) {
-        inflateEnd(&stream);
-        if (!error && produced != size)
-            error = ERROR_INVALID_DATA;
+        int result = InflatePieces(TakeInput, &w, PutOutput, &w);
+        if (!w.error && result == Z_MEM_ERROR)
+            w.error = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+        unsigned char* piece;
+        for (unsigned length; (length = TakeInput(&w, &piece)) && !PutOutput(&w, piece, length);) {
+        }
     }
-    return error;
+    if (!w.error && w.produced != w.size)
+        w.error = ERROR_INVALID_DATA;
+    return w.error;
 }
 
 // The path of an entry with parent index PARENT; null when the package names
@@ -421,11 +414,10 @@ BOOL RunFileStage(InstallRun* run)
     stage.base = g_app.packageOffset;
     stage.levels = ListCreate(5);
     stage.shownPercent = (DWORD)-1;
-    stage.buffer = (BYTE*)AllocMem(DATA_CHUNK);
     const PackageHeader* header = &g_app.package;
     BOOL damaged = header->dataOffset > header->scriptOffset;
     stage.dataSize = header->scriptOffset - header->dataOffset;
-    BOOL goOn = stage.levels && stage.buffer && !damaged;
+    BOOL goOn = stage.levels && !damaged;
     for (DWORD offset = header->dataOffset; goOn && offset < header->scriptOffset; offset = stage.group.nextGroupOffset)
         goOn = CheckPoint(run) && FileGroup(&stage, offset, &damaged);
     if (damaged) {
@@ -433,7 +425,6 @@ BOOL RunFileStage(InstallRun* run)
         ReportDamagedPackage();
     }
     ListDestroy(&stage.levels);
-    FreeMem(stage.buffer);
     if (goOn)
         SendMessageA(run->progressBar, PBM_SETPOS, 100, 0);
     return goOn;

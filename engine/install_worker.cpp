@@ -98,12 +98,10 @@ static BOOL RunLines(InstallRun* run, StringList* list, BOOL (*lineStep)(const c
 
 static BOOL ShortcutWanted(const char* line)
 {
-    if (FindText(line, "%ShortcutsGroup%", -1, FALSE) && !g_app.createProgramGroup)
-        return FALSE;
-    if ((FindText(line, "<Desktop>", -1, FALSE) || FindText(line, "<CommonDesktop>", -1, FALSE))
-        && !g_app.createDesktopShortcuts)
-        return FALSE;
-    return !FindText(line, "<QuickLaunch>", -1, FALSE) || g_app.createQuickLaunchShortcuts;
+    int kinds = ShortcutKinds(line);
+    return !((kinds & SHORTCUT_IN_GROUP && !g_app.createProgramGroup)
+             || (kinds & SHORTCUT_ON_DESKTOP && !g_app.createDesktopShortcuts)
+             || (kinds & SHORTCUT_IN_QUICK_LAUNCH && !g_app.createQuickLaunchShortcuts));
 }
 
 static BOOL ShortcutStep(const char* line, HWND owner)

@@ -107,25 +107,18 @@ void RunProgram(const char* program, const char* arguments, const char* workingF
         ShellExecuteA(GetDesktopWindow(), "open", arguments, 0, directory, show);
     } else {
         char* commandLine = JoinStrings("\"", program, "\" ", arguments);
-        STARTUPINFOA startup;
-        ZeroMem(&startup, sizeof(startup));
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEONFEEDBACK;
-        startup.wShowWindow = (WORD)show;
-        PROCESS_INFORMATION process;
-        started = CreateProcessA(0, commandLine, 0, 0, FALSE,
-                                 CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS, 0,
-                                 directory, &startup, &process);
+        HANDLE process = StartProcess(0, commandLine,
+                                      CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
+                                      directory, STARTF_USESHOWWINDOW | STARTF_FORCEONFEEDBACK, (WORD)show);
         FreeMem(commandLine);
-        if (started) {
-            CloseHandle(process.hThread);
+        if ((started = process != 0)) {
             // The wizard keeps repainting while the program runs.
-            while (wait && WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+            while (wait && WaitForSingleObject(process, 100) == WAIT_TIMEOUT) {
                 MSG message;
                 while (PeekMessageA(&message, 0, WM_PAINT, WM_PAINT, PM_REMOVE))
                     DispatchMessageA(&message);
             }
-            CloseHandle(process.hProcess);
+            CloseHandle(process);
         }
     }
     if (once && started)

@@ -2,6 +2,7 @@
 // and the one inflate routine for every compressed stream.
 #pragma once
 #include "../startup/app_state.h"
+#include "../zlib_config.h"
 
 enum {
     DOS_PACKAGE_OFFSET = 0x12,   // u16: file offset of the PackageHeader, 0 = uninstaller
@@ -39,5 +40,12 @@ const BYTE* PackageBytes(ULONGLONG offset, DWORD length);
 // PACKAGE_STRING_LIMIT counted); null when it does not end there.
 const char* PackageString(ULONGLONG offset, DWORD limit);
 
+// Inflates a zlib stream that INPUT hands out piece by piece (0 at its end)
+// and passes OUTPUT what comes out, at most 32 KiB at a time; OUTPUT stops
+// the inflation by returning non-zero. Z_DATA_ERROR for a damaged stream,
+// Z_MEM_ERROR; else Z_BUF_ERROR when the input ended or OUTPUT stopped, or
+// Z_STREAM_END after a final block.
+int InflatePieces(in_func input, void* inputContext, out_func output, void* outputContext);
+// The whole stream into TARGET: the bytes written, or -1 without memory.
 int InflateStream(const BYTE* source, DWORD sourceLength, BYTE* target, DWORD capacity,
                   HWND progressBar, DWORD progressTotal);

@@ -1,16 +1,12 @@
 // Self-check of the program's own file and loading of the installation script.
 #include "package.h"
-#include "../zlib_config.h"
 
-static const char kCaption[] = "Quillset";
 
-// Adler-32 as zlib defines it, for the self-check and for inflate: one plain
+// Adler-32 as zlib defines it, for the self-check: one plain
 // loop instead of zlib's unrolled one saves about 600 bytes of the image.
 // Sums stay below 2^32 for 5,552 bytes between the reductions.
-extern "C" uLong ZEXPORT adler32(uLong adler, const Bytef* bytes, uInt length)
+static DWORD Adler32(DWORD adler, const BYTE* bytes, DWORD length)
 {
-    if (!bytes)
-        return 1;
     DWORD a = adler & 0xFFFF, b = adler >> 16;
     while (length) {
         uInt run = length < 5552 ? length : 5552;
@@ -29,7 +25,7 @@ static const char kDamaged[] = "安装文件已损坏，无法继续安装！";
 
 static PackageResult Fail(const char* message)
 {
-    ShowMessage1(0, kCaption, message, 0, MB_ICONERROR);
+    ShowMessage1(0, kRuntimeCaption, message, 0, MB_ICONERROR);
     return PACKAGE_FAILED;
 }
 
@@ -63,7 +59,7 @@ PackageResult LoadPackage()
     // A file shorter than the checked start has nothing to fold: the sum stays 1.
     ULONGLONG total = (ULONGLONG)sizeHigh << 32 | size;
     ULONGLONG remaining = total > CHECKSUM_START ? total - CHECKSUM_START : 0;
-    DWORD sum = adler32(0, 0, 0);
+    DWORD sum = 1;
     SetFilePointer(g_app.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
     // Pieces of 64 KiB: a package of hundreds of megabytes in 512-byte reads
     // took a second of system calls under Wine before the wizard appeared.
@@ -75,7 +71,7 @@ PackageResult LoadPackage()
             FreeMem(piece);
             return Fail("警告:校验文件的CRC时发现错误!");
         }
-        sum = adler32(sum, piece, want);
+        sum = Adler32(sum, piece, want);
         remaining -= want;
     }
     FreeMem(piece);

@@ -9,6 +9,14 @@ COLORREF FromRgbNumber(DWORD rgb)
     return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
 }
 
+int ShortcutKinds(const char* line)
+{
+    return (FindText(line, "%ShortcutsGroup%", -1, FALSE) ? SHORTCUT_IN_GROUP : 0)
+           // "<Desktop>" or "<CommonDesktop>", the only macros that end so.
+           | (FindText(line, "Desktop>", -1, FALSE) ? SHORTCUT_ON_DESKTOP : 0)
+           | (FindText(line, "<QuickLaunch>", -1, FALSE) ? SHORTCUT_IN_QUICK_LAUNCH : 0);
+}
+
 namespace {
 
 struct Payload {
@@ -149,11 +157,12 @@ void ReadLanguages(Payload& p, DWORD length)
 void ReadShortcut(const char* line)
 {
     ListAppend(g_app.lists.shortcuts, line);
-    if (FindText(line, "%ShortcutsGroup%", -1, FALSE))
+    int kinds = ShortcutKinds(line);
+    if (kinds & SHORTCUT_IN_GROUP)
         g_app.groupShortcutsPresent = g_app.createProgramGroup = TRUE;
-    if (FindText(line, "<Desktop>", -1, FALSE) || FindText(line, "<CommonDesktop>", -1, FALSE))
+    if (kinds & SHORTCUT_ON_DESKTOP)
         g_app.desktopShortcutsPresent = g_app.createDesktopShortcuts = TRUE;
-    if (FindText(line, "<QuickLaunch>", -1, FALSE))
+    if (kinds & SHORTCUT_IN_QUICK_LAUNCH)
         g_app.quickLaunchShortcutsPresent = g_app.createQuickLaunchShortcuts = TRUE;
 }
 

@@ -10,6 +10,11 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length);
 
 const char* GetText(TextTable table, int index);
 
+// Where a shortcut line (record 11) puts its shortcut: the kinds the user
+// may turn off on the shortcuts page.
+enum { SHORTCUT_IN_GROUP = 1, SHORTCUT_ON_DESKTOP = 2, SHORTCUT_IN_QUICK_LAUNCH = 4 };
+int ShortcutKinds(const char* line);
+
 const char* GetVariable(const char* name);
 BOOL SetVariable(const char* name, const char* value);
 char* ExpandVariables(const char* text);

@@ -10,6 +10,12 @@
 
 AppState g_app;
 
+#ifdef _WIN64
+extern decltype(&MessageBoxA) g_messageBox asm("__imp_MessageBoxA");
+#else
+extern decltype(&MessageBoxA) g_messageBox asm("__imp__MessageBoxA@16");
+#endif
+
 static void Finish()
 {
     Cleanup();
@@ -18,6 +24,13 @@ static void Finish()
 
 extern "C" void __stdcall Start()
 {
+    if (const char* missing = ResolveSystemImports()) {
+        // As the system's loader would for an import: name what is missing,
+        // when the message box itself could be found.
+        if (g_messageBox)
+            g_messageBox(0, missing, kRuntimeCaption, MB_ICONERROR);
+        ExitProcess(0);
+    }
     static const BYTE kOrder[] = { 0, 2, 5, 3, 4, 6 };
     for (int i = 0; i < 6; i++)
         if (!StartupStep(kOrder[i]) && kOrder[i] != 2)

@@ -2,11 +2,10 @@
 #include "startup.h"
 #include "../environment/environment.h"
 
-static const char kCaption[] = "Quillset";
 
 static BOOL Fail(const char* format, const char* argument)
 {
-    ShowMessage1(0, kCaption, format, argument, MB_ICONERROR);
+    ShowMessage1(0, kRuntimeCaption, format, argument, MB_ICONERROR);
     return FALSE;
 }
 
@@ -40,7 +39,13 @@ static BOOL GlobalInitialisation()
     if (!(g_app.languageList = ListCreate(10)))
         return Fail("创建 DPA 错误.     ", 0);
     ImpersonateSelf(SecurityImpersonation);
-    OpenThreadToken(GetCurrentThread(), TOKEN_ALL_ACCESS, TRUE, &g_app.accessToken);
+    // ADVAPI32's, looked up there: the import library would take it from
+    // KERNEL32, which has it only from Windows 7.
+    typedef BOOL(WINAPI * OpenThreadTokenProc)(HANDLE, DWORD, BOOL, PHANDLE);
+    OpenThreadTokenProc openThreadToken =
+        (OpenThreadTokenProc)GetProcAddress(GetModuleHandleA("ADVAPI32"), "OpenThreadToken");
+    if (openThreadToken)
+        openThreadToken(GetCurrentThread(), TOKEN_ALL_ACCESS, TRUE, &g_app.accessToken);
 
     StringList** lists = (StringList**)&g_app.lists;
     for (DWORD i = 0; i < sizeof(g_app.lists) / sizeof(StringList*); i++)

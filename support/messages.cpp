@@ -2,6 +2,8 @@
 // description of a Windows error code.
 #include "support.h"
 
+const char kRuntimeCaption[] = "Quillset";
+
 void ComposeMessage(char* buffer, const char* format, const char* first, const char* second, const char* third)
 {
     // Without a first text the format is shown as it is, "%" included.

@@ -136,6 +136,14 @@ int ListSearch(const StringList* list, const char* key, int start, DWORD flags)
     return -1;
 }
 
+BOOL ListContainsText(const StringList* list, const char* text)
+{
+    for (int i = 0; i < ListCount(list); i++)
+        if (SameText(ListGet(list, i), text))
+            return TRUE;
+    return FALSE;
+}
+
 BOOL ContainsAnyOf(const char* text, const StringList* list)
 {
     for (int i = 0; i < ListCount(list); i++)

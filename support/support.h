@@ -62,6 +62,8 @@ void ListDestroy(StringList** list);
 char* ListJoinPath(const StringList* list, int n, const char* name);
 void ListSort(StringList* list, DWORD flags);
 int ListSearch(const StringList* list, const char* key, int start, DWORD flags);
+// Whether the unsorted LIST holds TEXT, ignoring case.
+BOOL ListContainsText(const StringList* list, const char* text);
 BOOL ContainsAnyOf(const char* text, const StringList* list);
 
 enum {
@@ -96,16 +98,27 @@ BOOL FormatFileVersion(const char* path, char* text, BOOL checkType);
 // *LIBRARY on first use and looks NAME up in it.
 HMODULE LoadSystemLibrary(const char* name);
 FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* name);
-// Restricts the default library search to the system folder where the system
-// offers it, loads from there what the dialogs and shell calls load by name
-// later, then the common controls; their initialisation (ordinal 17), or null.
+// Restricts the default library search to the system folder where the
+// system offers it, and loads from there what USER32, the dialogs and the
+// shell calls load by name later. The first thing the program does.
+void RestrictLibrarySearch();
+// Looks up the system functions that the image does not import (all but
+// KERNEL32's), after restricting the search; the name of a library or
+// function missing, or null.
+const char* ResolveSystemImports();
+// The common controls, by name; their initialisation (ordinal 17), or null.
 FARPROC LoadCommonControls();
+// Starts a program: its process handle, which the caller closes, or null.
+HANDLE StartProcess(const char* application, const char* commandLine, DWORD creationFlags, const char* folder,
+                    DWORD startFlags, WORD show);
 // A library the script names for a DLL call (record 14), by its full PATH:
 // its own dependencies load from beside it, ahead of the system folders.
 // Those calls load their library through this, never by a bare name.
 HMODULE LoadScriptLibrary(const char* path);
 
-// Message boxes and the system's error text.
+// Message boxes and the system's error text. Failures before a script gives
+// a caption show the runtime's name.
+extern const char kRuntimeCaption[];
 int ShowMessage3(HWND owner, const char* caption, const char* format,
                  const char* first, const char* second, const char* third, UINT flags);
 int ShowMessage2(HWND owner, const char* caption, const char* format,

@@ -1,4 +1,5 @@
-// Libraries loaded at run time: the system's come from the system folder only,
+// Libraries and programs started at run time: the system's libraries come
+// from the system folder only,
 // for an installer is started from a download folder, and the uninstaller from
 // the temporary folder, where a planted DLL of the same name would otherwise
 // be found first; a script's from its own path.
@@ -32,8 +33,9 @@ FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* na
     return *library ? GetProcAddress(*library, name) : 0;
 }
 
-// Libraries loaded by name after the start: uxtheme, dwmapi, msimg32, usp10
-// and oleacc by the themed common controls and windows; userenv, setupapi,
+// Libraries loaded by name after the start: imm32 by USER32 as it starts;
+// uxtheme, dwmapi, msimg32, usp10 and oleacc by the themed common controls
+// and windows; userenv, setupapi,
 // propsys, cryptbase, clbcatq, apphelp and version by the shell, COM, the
 // device probes and program starts. Loaded from the system folder first, a
 // later request by name finds them loaded, also where the search cannot be
@@ -42,20 +44,24 @@ FARPROC SystemFunction(HMODULE* library, const char* libraryName, const char* na
 // msimg32, the input probe's setupapi). One an older system lacks is skipped.
 // Each name costs its length plus one byte (".dll" is implied), the loop
 // about 25 bytes.
-static const char kEarlyLibraries[] = "uxtheme\0dwmapi\0msimg32\0usp10\0oleacc\0userenv\0setupapi\0propsys\0"
+static const char kEarlyLibraries[] = "imm32\0uxtheme\0dwmapi\0msimg32\0usp10\0oleacc\0userenv\0setupapi\0propsys\0"
                                       "cryptbase\0clbcatq\0apphelp\0version\0";
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
 
-FARPROC LoadCommonControls()
+void RestrictLibrarySearch()
 {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    SetDefaultDllDirectoriesProc restrictSearch =
-        (SetDefaultDllDirectoriesProc)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    SetDefaultDllDirectoriesProc restrictSearch = (SetDefaultDllDirectoriesProc)GetProcAddress(
+        GetModuleHandleA("KERNEL32.DLL"), "SetDefaultDllDirectories");
     if (restrictSearch)
         restrictSearch(LOAD_LIBRARY_SEARCH_SYSTEM32);
     for (const char* name = kEarlyLibraries; *name; name += lstrlenA(name) + 1)
         LoadSystemLibrary(name);
+}
+
+FARPROC LoadCommonControls()
+{
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
     // By name, so that the manifest's side-by-side redirection gives the
     // themed common controls from the system's assembly store. A system
     // without that redirection (before XP) would search the program's folder
@@ -63,4 +69,19 @@ FARPROC LoadCommonControls()
     static const char kControls[] = "comctl32.dll";
     HMODULE controls = GetProcAddress(kernel, "ActivateActCtx") ? LoadLibraryA(kControls) : LoadSystemLibrary(kControls);
     return controls ? GetProcAddress(controls, MAKEINTRESOURCEA(17)) : 0;
+}
+
+HANDLE StartProcess(const char* application, const char* commandLine, DWORD creationFlags, const char* folder,
+                    DWORD startFlags, WORD show)
+{
+    STARTUPINFOA startup;
+    ZeroMem(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = startFlags;
+    startup.wShowWindow = show;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(application, (char*)commandLine, 0, 0, FALSE, creationFlags, 0, folder, &startup, &process))
+        return 0;
+    CloseHandle(process.hThread);
+    return process.hProcess;
 }

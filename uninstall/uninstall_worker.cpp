@@ -7,6 +7,7 @@
 #include "../engine/integration.h"
 #include "../resources/ids.h"
 #include "../script/script.h"
+#include "../wizard/wizard.h"
 #include <commctrl.h>
 #include <shlobj.h>
 
@@ -22,15 +23,6 @@ static const char* const kStatusTexts[] = {
     "正在删除软件共享文件 ...",
     "正在删除开始菜单中的快捷方式....",
 };
-
-static BOOL IsPendingTarget(const char* path)
-{
-    const StringList* targets = g_app.lists.pendingTargets;
-    for (int i = 0; i < ListCount(targets); i++)
-        if (SameText(ListGet(targets, i), path))
-            return TRUE;
-    return FALSE;
-}
 
 // Tries for two seconds at a time to delete PATH; OWNER, when given, is asked
 // whether to try again while the file is in use. A file that stays is left
@@ -85,7 +77,7 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
     case 'h':
         // A file in use that the installation replaces only at the next restart
         // is the file that was there before: it stays.
-        if (!IsPendingTarget(first))
+        if (!ListContainsText(g_app.lists.pendingTargets, first))
             DeleteLoggedFile(first, window);
         break;
     case 'c':
@@ -215,5 +207,7 @@ DWORD WINAPI UninstallWorker(LPVOID parameter)
     // With folders left over the dialog stays open for its leftover view.
     if (window && !ListCount(g_app.lists.leftovers))
         EndDialog(window, 0);
+    else if (window)
+        ShowLeftoverView(window);
     return 0;
 }

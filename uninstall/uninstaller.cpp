@@ -4,7 +4,9 @@
 #include "../engine/install_log.h"
 #include "../resources/ids.h"
 #include "../script/script.h"
+#include "../wizard/wizard.h"
 
+enum { UNINSTALLER_SLOT = 12 };
 
 // Ends the line at *TEXT at its line feed and moves *TEXT behind it; null
 // when no line feed ends the line.
@@ -20,9 +22,9 @@ static char* CutLine(char** text)
 }
 
 // A relocated copy gets its log as its one argument (after the program's
-// quoted path, if any); otherwise the log lies beside the program, with the
-// program's name and the extension ".log".
-static char* LocateLog()
+// quoted path, if any), and *RELOCATED is set; otherwise the log lies beside
+// the program, with the program's name and the extension ".log".
+static char* LocateLog(BOOL* relocated)
 {
     char* commandLine = DupString(GetCommandLineA(), 0);
     if (!commandLine)
@@ -38,7 +40,7 @@ static char* LocateLog()
     while (n && (BYTE)(arguments[n - 1] - 1) < ' ')
         arguments[--n] = 0;
     char* path;
-    if (n > 4 && SameText(arguments + n - 4, ".log")) {
+    if ((*relocated = n > 4 && SameText(arguments + n - 4, ".log"))) {
         path = DupString(arguments, 0);
     } else {
         char* title = FileTitle(g_app.modulePath);
@@ -70,9 +72,74 @@ static void ReadAppearance(const char* line)
     }
 }
 
+// Copies the program to a new file in the temporary folder and starts it
+// there with the log as its argument, so that this copy and its folder can
+// go. Failures end the uninstallation without a word.
+static void Relocate(const char* logPath)
+{
+    char* copy = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+    char* arguments = JoinStrings(" ", logPath);
+    if (copy && arguments && GetTempFileNameA(g_app.tempFolder, "QST", 0, copy)
+        && CopyFileA(g_app.modulePath, copy, FALSE))
+        CloseHandle(StartProcess(copy, arguments,
+                                 CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
+                                 g_app.tempFolder, STARTF_FORCEONFEEDBACK, 0));
+    FreeMem(arguments);
+    FreeMem(copy);
+}
+
+// A hidden batch deletes this relocated copy once the process has ended,
+// then itself. It tries once a second, thirty times at most: a copy that
+// something else holds open stays in the temporary folder rather than
+// keeping a command interpreter busy for ever. The counter grows by a
+// letter, which the command interpreters of every Windows understand.
+static void DeleteSelfAfterExit()
+{
+    char* batch = JoinStrings(g_app.tempFolder, "\\delself.bat");
+    char* text = JoinStrings("@echo off\r\nset n=\r\n:try\r\ndel \"", g_app.modulePath, "\"\r\nif not exist \"",
+                             g_app.modulePath, "\" goto done\r\n");
+    char* script = JoinStrings(text,
+                               "set n=%n%x\r\nif \"%n%\"==\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\" goto done\r\n"
+                               "ping -n 2 127.0.0.1 >nul\r\ngoto try\r\n:done\r\ndel \"",
+                               batch, "\"");
+    HANDLE file = batch && script ? CreateFileA(batch, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+                                                FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, 0)
+                                  : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        WriteFile(file, script, lstrlenA(script), &written, 0);
+        CloseHandle(file);
+        SetFileAttributesA(batch, FILE_ATTRIBUTE_NORMAL);
+        CloseHandle(StartProcess(0, batch, DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, 0, STARTF_USESHOWWINDOW, SW_HIDE));
+    }
+    FreeMem(script);
+    FreeMem(text);
+    FreeMem(batch);
+}
+
+// The relocated copy's dialog: removal, progress and the leftover view.
+static void ShowUninstallerDialog(const char* caption)
+{
+    PageRecord* page = &g_app.pages[UNINSTALLER_SLOT];
+    page->dialogId = IDD_UNINSTALLER + g_app.layoutOffset;
+    StringList* texts = page->texts[g_app.languageId];
+    char* removing = (char*)AllocMem(MESSAGE_BUFFER_SIZE);
+    if (removing)
+        ComposeMessage(removing, "正在从您的计算机中删除 %s 这个软件的所有部分，请您稍候.", g_app.productFullName, 0, 0);
+    ListSetAt(texts, 0, caption);
+    ListSetAt(texts, 1, "应用程序卸载       ");
+    ListSetAt(texts, 2, removing);
+    ListSetAt(texts, 9, g_app.productFullName);
+    FreeMem(removing);
+    const DLGTEMPLATE* dialog = DialogTemplate(page->dialogId);
+    if (dialog)
+        DialogBoxIndirectParamA(g_app.instance, dialog, 0, PageProc, UNINSTALLER_SLOT);
+}
+
 void RunUninstaller(BOOL rollback)
 {
-    char* path = rollback ? DupString(g_app.tempLogPath, 0) : LocateLog();
+    BOOL relocated = FALSE;
+    char* path = rollback ? DupString(g_app.tempLogPath, 0) : LocateLog(&relocated);
     char* text = 0;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                               FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, 0);
@@ -108,9 +175,23 @@ void RunUninstaller(BOOL rollback)
             g_app.productFullName = DupString(lines[1], 0);
             g_app.productName = DupString(lines[2], 0);
             ReadAppearance(lines[3]);
+            StartupStep(1);
+            char caption[MESSAGE_BUFFER_SIZE];
+            ComposeMessage(caption, "%s 卸载程序 ", g_app.productName, 0, 0);
+            if (relocated)
+                ShowUninstallerDialog(caption);
+            else if (ShowMessage1(0, caption, "您真的要从您的计算机中完全删除 %s 这个软件吗？", g_app.productFullName,
+                                  MB_YESNO | MB_ICONQUESTION)
+                     == IDYES)
+                Relocate(path);
         }
         g_app.logText = g_app.logBody = 0;
+    } else if (!rollback) {
+        // Someone chose to remove the product: say why nothing happens.
+        ShowMessage1(0, kRuntimeCaption, "安装日志文件 %s 不存在或者已经损坏，无法卸载这个软件。", path, MB_ICONERROR);
     }
+    if (relocated)
+        DeleteSelfAfterExit();
     FreeMem(text);
     FreeMem(path);
 }

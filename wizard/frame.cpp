@@ -68,7 +68,7 @@ static void EndWizard(HWND frame)
 
 // The worker sends to the page's controls until its next check point: the
 // wait goes on taking sent messages, or both threads would wait for ever.
-static void WaitForWorker()
+void WaitForWorker()
 {
     MSG message;
     while (g_app.workerThread

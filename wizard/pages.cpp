@@ -3,6 +3,7 @@
 #include "wizard.h"
 #include "../script/script.h"
 #include "../engine/engine.h"
+#include "../uninstall/uninstall.h"
 #include <commctrl.h>
 
 enum { FOLDER_TEXT_SIZE = 32768, NO_CAPTION = 0xF };
@@ -231,6 +232,9 @@ static void InitPage(HWND page, int slot)
     case IDD_FINISH:
         InitFinishPage(page, texts);
         break;
+    case IDD_UNINSTALLER:
+        g_app.workerThread = CreateThread(0, 0, UninstallWorker, page, 0, &g_app.workerThreadId);
+        break;
     }
 }
 
@@ -270,6 +274,10 @@ static void WriteBack(HWND page)
 static void OnCommand(HWND page, WORD id, WORD code)
 {
     int type = PageType(SlotOf(page));
+    if (type == IDD_UNINSTALLER) {
+        OnUninstallerCommand(page, id);
+        return;
+    }
     if (id == IDOK || id == IDCANCEL) {
         if (g_app.frameWindow)
             SendMessageA(g_app.frameWindow, WM_COMMAND, id == IDOK ? IDC_NEXT : IDC_CANCEL, 0);
@@ -364,6 +372,9 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         OnCommand(page, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
+    case WM_NOTIFY:
+        OnLeftoverNotify(page, (const NMHDR*)lParam);
+        return FALSE;
     case WM_DESTROY:
         WriteBack(page);
         return TRUE;

@@ -23,6 +23,15 @@ void DrawStripe(HDC dc, const POINT* corners);
 
 // Pages and the uninstaller dialog (wizard/pages.cpp): one procedure for all.
 INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+// Waits for workerThread, taking the messages it sends meanwhile.
+void WaitForWorker();
+
+// The uninstaller dialog (wizard/uninstaller_dialog.cpp): its buttons, the
+// tree's notifications, and the switch to the leftover view, which the
+// uninstall worker makes from its thread when the removal kept folders.
+void OnUninstallerCommand(HWND dialog, WORD id);
+void OnLeftoverNotify(HWND dialog, const NMHDR* header);
+void ShowLeftoverView(HWND dialog);
 enum { WM_RETEXT = WM_USER + 10, WM_INSTALL_FAILED = WM_USER + 12 };
 
 // Destination folder, disk space and browsing (wizard/destination.cpp).

@@ -136,7 +136,7 @@ std::string InstallProject::Source(const std::string& relative, const std::strin
 std::string InstallProject::ProjectText() const
 {
     return "[product]\nname=" + product + "\nfull_name=" + product + " 1.0\ninstall_path=" + installPath +
-           "\nuninstaller=uninstall.exe\n\n[options]\ncreate_uninstaller=" + (createUninstaller ? "yes" : "no") +
+           "\nuninstaller=uninstall.exe\n" + productExtra + "\n[options]\ncreate_uninstaller=" + (createUninstaller ? "yes" : "no") +
            "\n\n[pages]\nenabled=" + pages + "\n\n[languages]\noffered=english\n\n" + sections + "\n";
 }
 

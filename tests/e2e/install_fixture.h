@@ -43,6 +43,7 @@ struct InstallProject {
     std::string installPath;      // FOLDER\installed (created by the installation)
     std::string pages = "installing";   // "installing" runs unattended and ends by itself
     bool createUninstaller = true;
+    std::string productExtra;     // more [product] lines, e.g. "layout=small\n"
     std::string sections;         // [files], [registry] ... sections, appended as written
     // Last changes to the compiled project before it is written (values the
     // project format cannot express, e.g. group rules above 4, attributes).

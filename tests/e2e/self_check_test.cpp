@@ -103,7 +103,14 @@ TEST_F(SelfCheck, ClearedPackageOffsetStartsTheUninstallerWithoutChecking)
     ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
     Process runtime;
     ASSERT_TRUE(Start(runtime, path));
-    EXPECT_EQ(WaitForWindow(runtime, IsMessageBox, 3000), nullptr);
+    // No checksum message: the one message says that the uninstaller has no
+    // log beside it to remove a product with.
+    HWND box = WaitForWindow(runtime, IsMessageBox);
+    ASSERT_NE(box, nullptr);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_EQ(view.caption, "Quillset");
+    EXPECT_EQ(view.text, "安装日志文件 " + folder_ + "\\uninstaller.log 不存在或者已经损坏，无法卸载这个软件。");
+    Click(box, IDOK);
     EXPECT_EQ(runtime.WaitForExit(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 #include "engine/engine.h"
 #include "engine/files.h"
+#include "folder_link.h"
 #include "run_state_test.h"
 #include "scratch_folder.h"
 
@@ -115,49 +116,6 @@ TEST_F(Folders, DeleteTreeRemovesNestedReadOnlyContent)
     EXPECT_TRUE(Exists(scratch.path()));
 }
 
-namespace {
-
-bool IsLink(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// A junction or symbolic link at LINK to the folder TARGET, whichever this
-// system can make; false when it makes neither.
-bool CreateFolderLink(const std::string& link, const std::string& target)
-{
-    if (CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsLink(link))
-        return true;
-    RemoveDirectoryA(link.c_str());
-    if (!CreateDirectoryA(link.c_str(), nullptr))
-        return false;
-    std::wstring substitute = L"\\??\\" + std::wstring(target.begin(), target.end());
-    std::vector<BYTE> buffer(8 + 8 + (substitute.size() + 2) * sizeof(wchar_t) + 2);
-    WORD* header = (WORD*)buffer.data();
-    DWORD* tag = (DWORD*)buffer.data();
-    tag[0] = IO_REPARSE_TAG_MOUNT_POINT;
-    header[2] = (WORD)(buffer.size() - 8);  // data length
-    header[4] = 0;  // substitute name offset
-    header[5] = (WORD)(substitute.size() * sizeof(wchar_t));
-    header[6] = (WORD)(header[5] + sizeof(wchar_t));  // print name offset
-    header[7] = 0;
-    memcpy(buffer.data() + 16, substitute.c_str(), substitute.size() * sizeof(wchar_t));
-    HANDLE folder = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD returned;
-    BOOL set = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), (DWORD)buffer.size(), nullptr, 0,
-                               &returned, nullptr);
-    CloseHandle(folder);
-    if (set && IsLink(link))
-        return true;
-    RemoveDirectoryA(link.c_str());
-    return false;
-}
-
-}  // namespace
 
 TEST_F(Folders, DeleteTreeRemovesALinkWithoutFollowingIt)
 {

@@ -9,6 +9,7 @@ namespace {
 
 TEST(SystemLibraries, CommonControlsInitialisedAfterTheSearchIsRestricted)
 {
+    RestrictLibrarySearch();
     FARPROC initCommonControls = LoadCommonControls();
     ASSERT_NE(initCommonControls, nullptr);
     EXPECT_EQ(initCommonControls, GetProcAddress(GetModuleHandleA("comctl32.dll"), MAKEINTRESOURCEA(17)));
@@ -24,7 +25,7 @@ TEST(SystemLibraries, CommonControlsInitialisedAfterTheSearchIsRestricted)
 
 TEST(SystemLibraries, ScriptLibraryFindsItsHelperBesideIt)
 {
-    LoadCommonControls();
+    RestrictLibrarySearch();
     std::string path = FixturePath("dependent.dll");
     // The restricted search alone looks for the helper in the system folder.
     EXPECT_EQ(LoadLibraryA(path.c_str()), nullptr);

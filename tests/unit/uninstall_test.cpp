@@ -348,7 +348,13 @@ TEST_F(Uninstall, UninstallerReadsTheHeaderOfTheLogBesideItself)
     WriteFile(scratch / "Remove.Me.log", "=== Quillset log file ===\nProduct 2 Full\nProduct2\n1,0xABCDEF,0x2000000,"
                                          "0x1000000,0x123,Title Face,0x456,Body Face,0x789\nb,"
                                          + victim + "\n");
-    RunUninstaller(FALSE);
+    {
+        // The installed copy asks first; No ends it without removing anything.
+        DialogAnswerer answerer({ { "Product2 卸载程序 ", IDNO } });
+        RunUninstaller(FALSE);
+        Sleep(200);
+        EXPECT_EQ(answerer.captions, std::vector<std::string>{ "Product2 卸载程序 " });
+    }
     EXPECT_STREQ(g_app.productFullName, "Product 2 Full");
     EXPECT_STREQ(g_app.productName, "Product2");
     EXPECT_EQ(g_app.layoutOffset, 20);
