@@ -14,6 +14,7 @@
 #include <vector>
 #include <windows.h>
 #include "engine/install_log.h"
+#include "own_dialog.h"
 #include "run_state_test.h"
 #include "scratch_folder.h"
 #include "script/script.h"
@@ -636,23 +637,11 @@ public:
     std::vector<std::string> samples;
 
 private:
-    static BOOL CALLBACK Find(HWND window, LPARAM found)
-    {
-        DWORD process = 0;
-        char name[16] = "";
-        GetWindowThreadProcessId(window, &process);
-        GetClassNameA(window, name, sizeof(name));
-        if (process != GetCurrentProcessId() || lstrcmpA(name, "#32770") || !IsWindowVisible(window))
-            return TRUE;
-        *(HWND*)found = window;
-        return FALSE;
-    }
     static DWORD WINAPI Run(LPVOID self)
     {
         auto* dismisser = (DialogDismisser*)self;
         while (!dismisser->stop_) {
-            HWND dialog = nullptr;
-            EnumWindows(Find, (LPARAM)&dialog);
+            HWND dialog = FindOwnDialog();
             if (dialog)
                 dismisser->Dismiss(dialog);
             Sleep(10);

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include "engine/integration.h"
 #include "fixture_path.h"
+#include "own_dialog.h"
 #include "run_state_test.h"
 #include "scratch_folder.h"
 #include "uninstall/uninstall.h"
@@ -79,23 +80,11 @@ public:
     std::string firstMessage;   // the static text 1001 of the first dialog
 
 private:
-    static BOOL CALLBACK Find(HWND window, LPARAM found)
-    {
-        DWORD process = 0;
-        char name[16] = "";
-        GetWindowThreadProcessId(window, &process);
-        GetClassNameA(window, name, sizeof(name));
-        if (process != GetCurrentProcessId() || lstrcmpA(name, "#32770") || !IsWindowVisible(window))
-            return TRUE;
-        *(HWND*)found = window;
-        return FALSE;
-    }
     static DWORD WINAPI Run(LPVOID self)
     {
         auto* answerer = (DialogAnswerer*)self;
         while (!answerer->stop_) {
-            HWND dialog = nullptr;
-            EnumWindows(Find, (LPARAM)&dialog);
+            HWND dialog = FindOwnDialog();
             if (dialog)
                 answerer->Answer(dialog);
             Sleep(50);
