@@ -225,7 +225,8 @@ void ShowLeftoverView(HWND dialog)
         ShowWindow(GetDlgItem(dialog, kShown[i]), i < 2 ? SW_HIDE : SW_SHOW);
     // Sent, not SetFocus: this runs on the worker's thread.
     SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)tree, TRUE);
-    InvalidateRect(dialog, 0, TRUE);
+    // The controls too: the dialog's background is painted under them.
+    RedrawWindow(dialog, 0, 0, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 static void CloseDialog(HWND dialog)

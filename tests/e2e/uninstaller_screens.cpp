@@ -69,7 +69,7 @@ void Shoot(bool small)
         std::printf("no uninstaller dialog for the %s layout\n", layout.c_str());
         return;
     }
-    Sleep(400);
+    Sleep(1000);
     Save("uninstaller-" + layout + "-progress");
     HWND tree = GetDlgItem(dialog, kTree);
     for (DWORD start = GetTickCount(); !IsWindowVisible(tree) && GetTickCount() - start < 60000; Sleep(50)) {
