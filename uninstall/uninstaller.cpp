@@ -188,7 +188,7 @@ void RunUninstaller(BOOL rollback)
         g_app.logText = g_app.logBody = 0;
     } else if (!rollback) {
         // Someone chose to remove the product: say why nothing happens.
-        ShowMessage1(0, kRuntimeCaption, "安装日志文件 %s 不存在或者已经损坏，无法卸载这个软件。", path, MB_ICONERROR);
+        ShowMessage1(0, kRuntimeCaption, "安装日志 %s 丢失或已损坏，无法卸载。", path, MB_ICONERROR);
     }
     if (relocated)
         DeleteSelfAfterExit();

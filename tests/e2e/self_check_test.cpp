@@ -109,7 +109,7 @@ TEST_F(SelfCheck, ClearedPackageOffsetStartsTheUninstallerWithoutChecking)
     ASSERT_NE(box, nullptr);
     MessageBoxView view = ReadMessageBox(box);
     EXPECT_EQ(view.caption, "Quillset");
-    EXPECT_EQ(view.text, "安装日志文件 " + folder_ + "\\uninstaller.log 不存在或者已经损坏，无法卸载这个软件。");
+    EXPECT_EQ(view.text, "安装日志 " + folder_ + "\\uninstaller.log 丢失或已损坏，无法卸载。");
     Click(box, IDOK);
     EXPECT_EQ(runtime.WaitForExit(), 0);
 }
