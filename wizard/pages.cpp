@@ -325,7 +325,10 @@ static void Paint(HWND page, HDC dc)
         POINT corners[4] = { { w - g_app.stripeTopWidth, -1 }, { w, -1 }, { w, h }, { bottomLeft, h } };
         DrawStripe(dc, corners);
     }
-    InvalidateRect(GetDlgItem(g_app.frameWindow, IDC_PRODUCT_LABEL), 0, FALSE);
+    // Not for the uninstaller, which has no frame: a null window would
+    // repaint every window, this one again included, for ever.
+    if (!uninstaller)
+        InvalidateRect(GetDlgItem(g_app.frameWindow, IDC_PRODUCT_LABEL), 0, FALSE);
 }
 
 static HBRUSH StaticColours(HWND page, HDC dc, HWND control)
