@@ -184,7 +184,7 @@ bool SaveScreen(const std::string& path)
     return ok;
 }
 
-static void RemoveTree(const std::string& folder)
+void RemoveFolder(const std::string& folder)
 {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
@@ -194,15 +194,15 @@ static void RemoveTree(const std::string& folder)
             if (name == "." || name == "..")
                 continue;
             std::string path = folder + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                RemoveFolder(path);
+            else
                 DeleteFileA(path.c_str());
-            }
         } while (FindNextFileA(find, &data));
         FindClose(find);
     }
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryA(folder.c_str());
 }
 
@@ -213,7 +213,7 @@ std::string FreshFolder(const std::string& name)
     std::string folder = std::string(temp) + "quillset-e2e";
     CreateDirectoryA(folder.c_str(), nullptr);
     folder += "\\" + name;
-    RemoveTree(folder);
+    RemoveFolder(folder);
     CreateDirectoryA(folder.c_str(), nullptr);
     return folder;
 }

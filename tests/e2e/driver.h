@@ -48,6 +48,7 @@ bool SaveScreen(const std::string& path);
 
 // Files for one test: a fresh folder under the prefix's temporary folder.
 std::string FreshFolder(const std::string& name);
+void RemoveFolder(const std::string& folder);   // the whole tree, read-only files too
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 std::vector<unsigned char> ReadFileBytes(const std::string& path);
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <shlobj.h>
 #include "fixture_path.h"
 #include "package_fixture.h"
 #include "../../resources/ids.h"
@@ -374,26 +375,17 @@ std::map<std::string, TreeItem> ListTree(const std::string& folder, bool hash)
     return out;
 }
 
-void RemoveFolder(const std::string& folder)
+std::string Fixture(const std::string& name)
 {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolder(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(folder.c_str());
+    std::vector<unsigned char> bytes = ReadFileBytes(FixturePath(name));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string SpecialFolder(int csidl)
+{
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
 }
 
 std::vector<std::string> TempFiles(const std::string& pattern)

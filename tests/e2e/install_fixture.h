@@ -128,7 +128,11 @@ struct TreeItem {
 // Everything below FOLDER by path relative to it ("docs\\a.txt"); folders
 // included. HASH reads every file.
 std::map<std::string, TreeItem> ListTree(const std::string& folder, bool hash = true);
-void RemoveFolder(const std::string& folder);   // the whole tree, read-only files too
+
+// The bytes of a binary that the test build made (tests/fixtures/).
+std::string Fixture(const std::string& name);
+// A special folder of the prefix, by its CSIDL.
+std::string SpecialFolder(int csidl);
 
 // Names of the files in the temporary folder that match PATTERN.
 std::vector<std::string> TempFiles(const std::string& pattern = "QST*.tmp");

@@ -18,13 +18,6 @@ using namespace e2e;
 
 const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
-std::string SpecialFolder(int csidl)
-{
-    char path[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
 std::string WindowsFolder()
 {
     char path[MAX_PATH] = "";
@@ -45,12 +38,6 @@ std::string QuickLaunchFolder()
     if (!path.empty() && path.back() == '\\')
         path.pop_back();
     return path;
-}
-
-std::string Fixture(const std::string& name)
-{
-    std::vector<unsigned char> bytes = ReadFileBytes(FixturePath(name));
-    return std::string(bytes.begin(), bytes.end());
 }
 
 // Waits up to MS for PATH to appear.

@@ -21,19 +21,6 @@ constexpr int kSelectAll = 1010, kDelete = 1011, kClose = 1012, kTree = 1026;
 constexpr int kYesToAll = 1011;
 const char kUninstallBase[] = "Software\\Microsoft\\Windows\\CurrentVersion\\";
 
-std::string Fixture(const std::string& name)
-{
-    std::vector<unsigned char> bytes = ReadFileBytes(FixturePath(name));
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::string SpecialFolder(int csidl)
-{
-    char path[MAX_PATH] = "";
-    SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
-    return path;
-}
-
 std::vector<HWND> WindowsOf(DWORD pid)
 {
     Process p;
