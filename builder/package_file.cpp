@@ -620,9 +620,9 @@ bool IsPackage(const std::string& path, bool finished)
     Bytes start(4096);
     long got = ReadSome(fd, start.data(), start.size());
     start.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    uint64_t p = start.size() >= 64 && start[0] == 'M' && start[1] == 'Z' ? PackageOffsetOf(start) : 0;
+    uint64_t p = start.size() >= DOS_HEADER_SIZE && start[0] == 'M' && start[1] == 'Z' ? PackageOffsetOf(start) : 0;
     uint8_t header[4] = { 0, 0, 0, 0 };
-    bool package = p != 0 && (!finished || (SeekTo(fd, p) && ReadSome(fd, header, 4) == 4 && header[0] == 12 &&
+    bool package = p != 0 && (!finished || (SeekTo(fd, p) && ReadSome(fd, header, 4) == 4 && header[0] == PACKAGE_HEADER_SIZE &&
                                             !header[1] && !header[2] && !header[3]));
     CloseFile(fd);
     return package;
@@ -827,12 +827,12 @@ static void WriteThroughPart(const Bytes& runtime, const Project& project, const
     if (part.Position() - p > kDataLimit)
         beyondLimit();
     part.Cut();
-    part.PutU32At(p, 12);
+    part.PutU32At(p, PACKAGE_HEADER_SIZE);
     part.PutU32At(p + 4, scriptOffset);
     part.PutU32At(p + 8, unpacked);
-    part.PutU32At(0x1C, project.script.size());
-    // The checksum covers every byte from offset 40, patched fields included.
-    part.PutU32At(0x24, part.Adler32From(40, scratch));
+    part.PutU32At(DOS_SCRIPT_READ_SIZE, project.script.size());
+    // The checksum covers every byte from its start, patched fields included.
+    part.PutU32At(DOS_CHECKSUM, part.Adler32From(CHECKSUM_START, scratch));
     part.Commit();
     *stats = local;
 }

@@ -1,5 +1,6 @@
-// Package layout: runtime image (u16 at 0x12 = its size), PackageHeader,
-// FileGroups of entries, ScriptBlock; then the u32 at 0x1C and the checksum.
+// Package layout: runtime image (its DOS header holding P, its size),
+// PackageHeader, FileGroups of entries, ScriptBlock; then the script read
+// size and the checksum.
 #include "package_writer.h"
 
 #include <zlib.h>
@@ -115,40 +116,26 @@ Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLengt
     return out;
 }
 
-static bool IsAmd64Image(const Bytes& image)
-{
-    if (image.size() < 64)
-        return false;
-    size_t pe = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | (size_t)image[0x3F] << 24;
-    return pe + 6 <= image.size() && image[pe] == 'P' && image[pe + 1] == 'E' && image[pe + 4] == 0x64
-           && image[pe + 5] == 0x86;
-}
-
 bool PlaceRuntime(const Bytes& runtime, Bytes* head, std::string* error)
 {
-    if (runtime.size() < 64 || runtime[0] != 'M' || runtime[1] != 'Z') {
+    if (runtime.size() < DOS_HEADER_SIZE || runtime[0] != 'M' || runtime[1] != 'Z') {
         *error = "the runtime image is not a Windows executable";
         return false;
     }
-    const size_t unit = IsAmd64Image(runtime) ? 16 : 1;
-    const size_t p = (runtime.size() + unit - 1) / unit * unit;
-    if (p / unit >= 65536) {
-        *error = "the runtime image is " + std::to_string(runtime.size()) + " bytes; it must be below " +
-                 (unit == 1 ? std::string("65,536") : std::string("1 MiB for a 64-bit image"));
+    if (runtime.size() > 0xFFFFFFFFu - PACKAGE_OFFSET_PADDING) {
+        *error = "the runtime image is " + std::to_string(runtime.size()) + " bytes; it must be below 4 GiB";
         return false;
     }
+    const uint32_t p = PlacedImageSize(static_cast<uint32_t>(runtime.size()));
     *head = runtime;
     head->resize(p, 0);
-    (*head)[0x12] = (p / unit) & 0xFF;
-    (*head)[0x13] = (p / unit >> 8) & 0xFF;
+    WritePackageOffset(head->data(), p);
     return true;
 }
 
 uint64_t PackageOffsetOf(const Bytes& file)
 {
-    if (file.size() < 64)
-        return 0;
-    return (file[0x12] | file[0x13] << 8) * (IsAmd64Image(file) ? 16 : 1);
+    return file.size() < DOS_HEADER_SIZE ? 0 : ReadPackageOffset(file.data());
 }
 
 bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
@@ -158,7 +145,7 @@ bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, co
     if (!PlaceRuntime(runtime, &out, error))
         return false;
     const size_t p = out.size();
-    out.resize(p + 12);
+    out.resize(p + PACKAGE_HEADER_SIZE);
     uint64_t unpacked = 0;
     auto put32 = [&](size_t at, uint64_t v) {
         for (int i = 0; i < 4; i++)
@@ -184,14 +171,14 @@ bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, co
         }
         put32(start, out.size() - p);
     }
-    put32(p, 12);
+    put32(p, PACKAGE_HEADER_SIZE);
     put32(p + 4, out.size() - p);
     put32(p + 8, unpacked > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked);
     ScriptWriter::putU32(out, static_cast<uint32_t>(script.size()));
     Bytes stream = CompressStream(script);
     out.insert(out.end(), stream.begin(), stream.end());
-    put32(0x1C, script.size());
-    put32(0x24, Adler32(out.data() + 40, out.size() - 40));
+    put32(DOS_SCRIPT_READ_SIZE, script.size());
+    put32(DOS_CHECKSUM, Adler32(out.data() + CHECKSUM_START, out.size() - CHECKSUM_START));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "../package/package_format.h"
 
 namespace quillset {
 
@@ -53,18 +54,16 @@ Bytes CompressStream(const Bytes& data);
 Bytes GroupHeader(const FileGroup& group);
 Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLength, bool compressed);
 
-// The runtime image with its package offset field set: the field holds the
-// image's size in bytes. The 64-bit twin of the runtime (an AMD64 image) is
-// larger than 64 KiB: its image is padded to a multiple of 16 bytes and the
-// field counts 16-byte units. False with *ERROR when the image is no Windows
-// executable or too large for the field.
+// The runtime image with its package offset set to its size, padded by 16
+// zero bytes when that size is a multiple of 64 KiB (the offset's low word
+// must not read 0). False with *ERROR when the image is no Windows executable.
 bool PlaceRuntime(const Bytes& runtime, Bytes* head, std::string* error);
 // The package offset P of a package or image FILE, or of its first bytes up
 // to its PE header (0: no package).
 uint64_t PackageOffsetOf(const Bytes& file);
 
 // Builds the whole package; false with *error set when the runtime image is
-// too large (PlaceRuntime), or the data exceeds 4 GiB.
+// refused (PlaceRuntime), or the data exceeds 4 GiB.
 bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
                   Bytes* package, std::string* error);
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Where the runtime image's bytes go, read from the kept image alone.
 
-Usage: size_report.py IMAGE SYMBOLS SOURCE_DIR ZLIB_DIR TOOL_PREFIX
+Usage: size_report.py IMAGE SYMBOLS SOURCE_DIR ZLIB_DIR TOOL_PREFIX BUDGET
 
 IMAGE is the stripped runtime; SYMBOLS the same link before stripping, with
 its DWARF line tables. Link-time optimisation inlines across files, so objects
@@ -17,7 +17,6 @@ import re
 import subprocess
 import sys
 
-LIMIT = 65536
 FOLDERS = ("startup", "package", "script", "wizard", "engine", "uninstall",
            "environment", "support", "zlib")
 
@@ -37,6 +36,7 @@ def sections(tool, image):
 
 def main():
     image, symbols, source_dir, zlib_dir, tool = sys.argv[1:6]
+    budget = int(sys.argv[6])
     source_dir = os.path.abspath(source_dir) + "/"
     zlib_dir = os.path.abspath(zlib_dir) + "/"
 
@@ -123,7 +123,7 @@ def main():
     rows.append(("alignment padding", padding))
 
     total = sum(n for _, n in rows)
-    print("quillset.exe: %d bytes, %d bytes left below %d" % (file_size, LIMIT - 1 - file_size, LIMIT))
+    print("quillset.exe: %d bytes, %d bytes left in the budget of %d" % (file_size, budget - file_size, budget))
     for name, n in rows:
         print("  %7d  %s" % (n, name))
     print("  %7d  in all%s" % (total, "" if total == file_size else "  (MISMATCH: the rows miss bytes)"))

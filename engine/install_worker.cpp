@@ -69,7 +69,8 @@ static void SettleVariables()
     }
 }
 
-// The uninstaller: the image without the package, its package offset 0.
+// The uninstaller: the image without the package, both words of its
+// package offset 0.
 static void WriteUninstallerImage(const char* path)
 {
     DWORD size = g_app.packageOffset, written;
@@ -80,7 +81,7 @@ static void WriteUninstallerImage(const char* path)
         return;
     BYTE header[DOS_HEADER_SIZE];
     MoveMemory(header, image, sizeof(header));
-    *(WORD*)(header + DOS_PACKAGE_OFFSET) = 0;
+    WritePackageOffset(header, 0);
     WriteFile(file, header, sizeof(header), &written, 0);
     WriteFile(file, image + sizeof(header), size - sizeof(header), &written, 0);
     CloseHandle(file);
@@ -126,9 +127,15 @@ static const char kUninstallValues[] =
 static void WriteUninstallEntry(const char* uninstaller)
 {
     char* key = JoinStrings(kUninstallKey, g_app.productName);
-    if (!key)
+    // Quoted: a path with blanks must never be taken for another program
+    // ("C:\Program" for "C:\Program Files\...") by whoever starts it.
+    char* command = JoinStrings("\"", uninstaller, "\"");
+    if (!key || !command) {
+        FreeMem(command);
+        FreeMem(key);
         return;
-    const char* texts[] = { g_app.productFullName, uninstaller, uninstaller, GetVariable("%InstallPath%") };
+    }
+    const char* texts[] = { g_app.productFullName, command, uninstaller, GetVariable("%InstallPath%") };
     DWORD numbers[] = { g_app.package.unpackedTotal >> 10, 1, 1 };
     const char* name = kUninstallValues;
     for (int i = 0; i < 7; i++, name += lstrlenA(name) + 1) {
@@ -139,6 +146,7 @@ static void WriteUninstallEntry(const char* uninstaller)
     }
     const char* fields[] = { "2", key, "1" };
     AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
+    FreeMem(command);
     FreeMem(key);
 }
 

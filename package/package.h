@@ -3,26 +3,12 @@
 #pragma once
 #include "../startup/app_state.h"
 #include "../zlib_config.h"
-
-enum {
-    DOS_PACKAGE_OFFSET = 0x12,   // u16: file offset of the PackageHeader, 0 = uninstaller
-    DOS_SCRIPT_READ_SIZE = 0x1C, // u32: bytes read as the compressed script
-    DOS_CHECKSUM = 0x24,         // u32: Adler-32 of the file from offset 40
-    CHECKSUM_START = 40,
-    DOS_HEADER_SIZE = 64,
-};
-
-// The field at DOS_PACKAGE_OFFSET counts bytes. The 64-bit twin of the
-// runtime is larger than 64 KiB: there it counts 16-byte units.
-#ifdef _WIN64
-enum { PACKAGE_OFFSET_UNIT = 16 };
-#else
-enum { PACKAGE_OFFSET_UNIT = 1 };
-#endif
+#include "package_format.h"
 
 enum PackageResult { PACKAGE_LOADED, PACKAGE_ABSENT, PACKAGE_FAILED };
 
 // Reads the DOS header; without a package returns PACKAGE_ABSENT. Otherwise
+// checks that the package offset and the PackageHeader fit the file,
 // verifies the checksum and loads the script into g_app, showing the failure
 // message itself.
 PackageResult LoadPackage();

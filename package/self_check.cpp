@@ -34,10 +34,10 @@ void ReportDamagedPackage()
     Fail(kDamaged);
 }
 
-static BOOL ReadAt(DWORD offset, void* buffer, DWORD size, DWORD* got)
+static BOOL ReadAt(ULONGLONG offset, void* buffer, DWORD size, DWORD* got)
 {
-    LONG high = 0;   // without it the offset counts as signed: no script beyond 2 GiB
-    SetFilePointer(g_app.moduleFile, offset, &high, FILE_BEGIN);
+    LONG high = (LONG)(offset >> 32);   // without it the offset counts as signed: no script beyond 2 GiB
+    SetFilePointer(g_app.moduleFile, (LONG)offset, &high, FILE_BEGIN);
     return ReadFile(g_app.moduleFile, buffer, size, got, 0);
 }
 
@@ -47,8 +47,8 @@ PackageResult LoadPackage()
     DWORD got = 0;
     if (!ReadAt(0, header, sizeof(header), &got) || got < sizeof(header))
         return Fail("Error reading the module file header.");
-    g_app.packageOffset = *(WORD*)(header + DOS_PACKAGE_OFFSET) * PACKAGE_OFFSET_UNIT;
-    if (!g_app.packageOffset)
+    ULONGLONG p = g_app.packageOffset = ReadPackageOffset(header);
+    if (!p)
         return PACKAGE_ABSENT;
 
     // The data behind the image may reach 4 GiB, the file a little more.
@@ -56,8 +56,13 @@ PackageResult LoadPackage()
     DWORD size = GetFileSize(g_app.moduleFile, &sizeHigh);
     if (size == INVALID_FILE_SIZE && GetLastError())
         return Fail("Error retrieving the module file size.");
-    // A file shorter than the checked start has nothing to fold: the sum stays 1.
     ULONGLONG total = (ULONGLONG)sizeHigh << 32 | size;
+    // The checksum covers neither word of P: a flipped bit there must not
+    // send the reads below outside the file or the uninstaller's copy of the
+    // image below its DOS header.
+    if (p < DOS_HEADER_SIZE || p > total - PACKAGE_HEADER_SIZE)
+        return Fail(kDamaged);
+    // A file shorter than the checked start has nothing to fold: the sum stays 1.
     ULONGLONG remaining = total > CHECKSUM_START ? total - CHECKSUM_START : 0;
     DWORD sum = 1;
     SetFilePointer(g_app.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
@@ -78,10 +83,15 @@ PackageResult LoadPackage()
     if (sum != *(DWORD*)(header + DOS_CHECKSUM))
         return Fail(kDamaged);
 
-    // The checksum has covered these bytes; the reads are not checked again.
-    ReadAt(g_app.packageOffset, &g_app.package, sizeof(g_app.package), &got);
+    // The checksum has covered these bytes; the reads are not checked again,
+    // but the offsets they hold must lie inside the file.
+    PackageHeader* package = &g_app.package;
+    ReadAt(p, package, sizeof(*package), &got);
+    if (package->dataOffset < PACKAGE_HEADER_SIZE || package->dataOffset > package->scriptOffset
+        || package->scriptOffset > total - p - 4)
+        return Fail(kDamaged);
     DWORD scriptSize = 0;
-    ReadAt(g_app.packageOffset + g_app.package.scriptOffset, &scriptSize, 4, &got);
+    ReadAt(p + package->scriptOffset, &scriptSize, 4, &got);
     DWORD readSize = *(DWORD*)(header + DOS_SCRIPT_READ_SIZE);
     BYTE* compressed = (BYTE*)AllocMem(readSize);
     g_app.script = (BYTE*)AllocMem(scriptSize);

@@ -64,6 +64,11 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
         *shownPath = first;
     HKEY root = (HKEY)(LONG_PTR)(LONG)(ParseNumber(first) | 0x80000000);
     const char* key = CsvField(1);
+    // A key of only backslashes (or none) would name the root itself: a "c"
+    // or "e" line naming it acts on nothing.
+    const char* keyName = key;
+    while (*keyName == '\\')
+        keyName++;
     LONG error = 0;
     switch (code) {
     case 'a':
@@ -81,20 +86,16 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
             DeleteLoggedFile(first, window);
         break;
     case 'c':
-        error = DeleteRegistryValue(root, key, CsvField(2), FALSE);
+        if (*keyName)
+            error = DeleteRegistryValue(root, key, CsvField(2), FALSE);
         break;
     case 'd':
         RunProgram(first, key, CsvField(2), *CsvField(3) ? ParseNumber(CsvField(3)) : TRUE, FALSE, 0, 0, 0);
         break;
-    case 'e': {
-        // A key of only backslashes would name the root itself.
-        const char* name = key;
-        while (*name == '\\')
-            name++;
-        if (*name)
+    case 'e':
+        if (*keyName)
             error = DeleteRegistryKey(root, key, ParseNumber(CsvField(2)) != 0);
         break;
-    }
     case 'f':
         CallDllFunction(first, key, CsvField(2), CsvField(3), FALSE, 0, 0);
         break;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "../../package/package_format.h"
 
 namespace {
 
@@ -86,12 +87,7 @@ int main(int argc, char** argv)
 
     if (package.size < 64)
         Fail("no DOS header");
-    uint64_t base = package.bytes[0x12] | package.bytes[0x13] << 8;
-    // The 64-bit twin's image exceeds 64 KiB: its field counts 16-byte units.
-    uint32_t pe;
-    std::memcpy(&pe, package.bytes + 0x3C, 4);
-    if (pe + 6 <= package.size && package.bytes[pe + 4] == 0x64 && package.bytes[pe + 5] == 0x86)
-        base *= 16;
+    uint64_t base = ReadPackageOffset(package.bytes);
     if (base == 0 || base + 12 > package.size)
         Fail("no package behind the image");
     const uint8_t* header = package.bytes + base;

@@ -707,14 +707,15 @@ TEST_F(FileTest, ContentsTimesAttributesFoldersLogAndUninstallEntry)
     Bytes uninstaller = ReadFileBytes(project.UninstallerPath());
     size_t p = static_cast<size_t>(quillset::PackageOffsetOf(packageBytes));
     Bytes image(packageBytes.begin(), packageBytes.begin() + p);
-    image[0x12] = image[0x13] = 0;
+    WritePackageOffset(image.data(), 0);
     EXPECT_TRUE(uninstaller == image);
 
     // The uninstall entry, in the registry view of the runtime's bitness.
     std::string key = project.UninstallKey();
     uint32_t unpacked = U32(packageBytes, p + 8);
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, key, "DisplayName"), project.product + " 1.0");
-    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, key, "UninstallString"), project.UninstallerPath());
+    // Quoted, so that no blank in the path can make it name another program.
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, key, "UninstallString"), "\"" + project.UninstallerPath() + "\"");
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, key, "DisplayIcon"), project.UninstallerPath());
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, key, "InstallLocation"), ip);
     EXPECT_EQ(RegistryDword(HKEY_LOCAL_MACHINE, key, "EstimatedSize"), unpacked >> 10);

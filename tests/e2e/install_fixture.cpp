@@ -172,7 +172,7 @@ std::string InstallProject::Build(std::string* error) const
     try {
         quillset::BuildStats stats;
         DeleteFileA(output.c_str());
-        quillset::WritePackageFile(RuntimeImage(), compiled, output, &stats);
+        quillset::WritePackageFile(runtime.empty() ? RuntimeImage() : runtime, compiled, output, &stats);
     } catch (const quillset::BuildError& e) {
         problem = e.where();
     } catch (const std::exception& e) {

@@ -48,6 +48,7 @@ struct InstallProject {
     // Last changes to the compiled project before it is written (values the
     // project format cannot express, e.g. group rules above 4, attributes).
     std::function<void(quillset::Project&)> edit;
+    quillset::Bytes runtime;      // the image put in front; empty: the runtime built here
 
     // Writes FOLDER\RELATIVE with BYTES (folders created); the full path.
     std::string Source(const std::string& relative, const std::string& bytes) const;

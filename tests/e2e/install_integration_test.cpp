@@ -335,7 +335,7 @@ TEST_F(ShellWork, RegistryValuesOfEveryType)
     // The uninstall entry names the installed uninstaller.
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, project->UninstallKey(), "DisplayName"), "QS Shell 1.0");
     EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, project->UninstallKey(), "UninstallString"),
-              project->UninstallerPath());
+              "\"" + project->UninstallerPath() + "\"");
 }
 
 TEST_F(ShellWork, IniEntriesReplaceAppendDeleteAndBareNamesGoToWindows)

@@ -603,7 +603,8 @@ TEST_F(Rollback, CancelAfterThePointOfNoReturnLetsTheInstallationEnd)
         EXPECT_TRUE(Exists(install + "\\" + file)) << file;
     EXPECT_TRUE(Exists(group + "\\one.lnk"));
     EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "Software\\QS Rollback\\Values", "Text"), "new");
-    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, project->UninstallKey(), "UninstallString"), project->UninstallerPath());
+    EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, project->UninstallKey(), "UninstallString"),
+              "\"" + project->UninstallerPath() + "\"");
     EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, "QsRb.Three", ""), "Three");
     EXPECT_TRUE(Exists(WindowsIni()));
     EXPECT_FALSE(Exists(temporaryLogPath));

@@ -71,6 +71,21 @@ TEST_F(SelfCheck, DamageInEveryRegionShowsTheOneMessageAndExitsZero)
     }
 }
 
+// The checksum covers neither word of the package offset: one pointing
+// beyond the end of the file is damage all the same.
+TEST_F(SelfCheck, PackageOffsetBeyondTheFileShowsTheOneMessage)
+{
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, Variant("beyond.exe", DOS_PACKAGE_OFFSET_HIGH + 1, 0x40)));
+    HWND box = WaitForWindow(runtime, IsMessageBox);
+    ASSERT_NE(box, nullptr);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_EQ(view.caption, "Quillset");
+    EXPECT_EQ(view.text, kDamaged);
+    Click(box, IDOK);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
+}
+
 TEST_F(SelfCheck, IntactPackageReachesTheWizard)
 {
     Process runtime;
@@ -94,10 +109,12 @@ TEST_F(SelfCheck, BytesBeforeTheCheckedRangeDoNotCount)
     }
 }
 
+// A 0 low word is the uninstaller whatever the high word holds.
 TEST_F(SelfCheck, ClearedPackageOffsetStartsTheUninstallerWithoutChecking)
 {
     auto bytes = package_;
-    bytes[0x12] = bytes[0x13] = 0;
+    bytes[DOS_PACKAGE_OFFSET_LOW] = bytes[DOS_PACKAGE_OFFSET_LOW + 1] = 0;
+    bytes[DOS_PACKAGE_OFFSET_HIGH] = 1;
     bytes[regions_.scriptBlock] ^= 0xFF;   // would fail the checksum if it were computed
     std::string path = folder_ + "\\uninstaller.exe";
     ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));

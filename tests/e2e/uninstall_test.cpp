@@ -11,6 +11,7 @@
 #include "fixture_path.h"
 #include "folder_link.h"
 #include "install_fixture.h"
+#include "package_fixture.h"
 
 using namespace e2e;
 
@@ -27,6 +28,24 @@ std::vector<HWND> WindowsOf(DWORD pid)
     p.info.dwProcessId = pid;
     std::vector<HWND> found = VisibleWindows(p);
     p.info.dwProcessId = 0;
+    return found;
+}
+
+BOOL CALLBACK CollectForeignWindow(HWND window, LPARAM found)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != GetCurrentProcessId() && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+// The visible windows of every process but the test's own: those of an
+// uninstaller that another program started.
+std::vector<HWND> ForeignWindows()
+{
+    std::vector<HWND> found;
+    EnumWindows(CollectForeignWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -126,6 +145,9 @@ struct RemovalOptions {
     std::function<bool(HANDLE process, HWND dialog)> leftovers;
     // Called about every 20 ms while the progress view shows.
     std::function<void(HWND dialog)> progress;
+    // A program that starts the uninstaller itself and waits for it (Wine's
+    // uninstaller); empty: the test starts the entry's "UninstallString".
+    std::string launcher;
 };
 
 // Starts the uninstaller as the system does, from the product's
@@ -133,7 +155,9 @@ struct RemovalOptions {
 Removal Uninstall(const InstallProject& project, const RemovalOptions& options = {})
 {
     Removal result;
-    std::string command = RegistryString(HKEY_LOCAL_MACHINE, project.UninstallKey(), "UninstallString");
+    std::string command = options.launcher.empty()
+                              ? RegistryString(HKEY_LOCAL_MACHINE, project.UninstallKey(), "UninstallString")
+                              : options.launcher;
     EXPECT_FALSE(command.empty());
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
@@ -163,8 +187,8 @@ Removal Uninstall(const InstallProject& project, const RemovalOptions& options =
         bool relocatedRunning = relocated && WaitForSingleObject(relocated, 0) == WAIT_TIMEOUT;
         if (!installedRunning && !relocatedRunning && (relocated || GetTickCount() - start > 5000))
             break;
-        std::vector<HWND> windows = WindowsOf(installed.dwProcessId);
-        if (relocatedPid) {
+        std::vector<HWND> windows = options.launcher.empty() ? WindowsOf(installed.dwProcessId) : ForeignWindows();
+        if (relocatedPid && options.launcher.empty()) {
             std::vector<HWND> more = WindowsOf(relocatedPid);
             windows.insert(windows.end(), more.begin(), more.end());
         }
@@ -627,6 +651,63 @@ TEST_F(Uninstaller, CompleteRemovalEndsWithTheMessage)
     EXPECT_EQ(removal.boxes[1].view.caption, "QS UnComplete 卸载程序 ");
     EXPECT_EQ(removal.boxes[1].view.text, "软件 QS UnComplete 1.0 已经完全从您的电脑中删除了！                ");
     EXPECT_FALSE(Exists(project.installPath));
+}
+
+// The entry's "UninstallString" is the quoted path: with a blank in it, it
+// starts the uninstaller as the system starts it (CreateProcess on the whole
+// string) and as Wine's uninstaller starts it.
+TEST_F(Uninstaller, QuotedUninstallStringWithBlanksStartsTheUninstaller)
+{
+    InstallProject project("Un Quoted");
+    project.Source("src\\app.txt", "app");
+    project.sections = "[files]\nsource=src\\app.txt\n";
+    std::string package = project.Build();
+    ASSERT_FALSE(package.empty());
+    ASSERT_NE(project.UninstallerPath().find(' '), std::string::npos);
+    RemovalOptions wine;
+    wine.launcher = "uninstaller.exe --remove \"" + project.product + "\"";
+    for (const RemovalOptions& options : { RemovalOptions{}, wine }) {
+        SCOPED_TRACE(options.launcher.empty() ? "CreateProcess" : options.launcher);
+        ASSERT_EQ(RunInstaller(package).exitCode, 0);
+        EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, project.UninstallKey(), "UninstallString"),
+                  "\"" + project.UninstallerPath() + "\"");
+        Removal removal = Uninstall(project, options);
+        EXPECT_EQ(removal.installedExit, 0);
+        EXPECT_TRUE(removal.dialogSeen);
+        EXPECT_TRUE(removal.copiesGone);
+        ASSERT_EQ(removal.boxes.size(), 2u);
+        EXPECT_EQ(removal.boxes[1].view.text, "软件 QS Un Quoted 1.0 已经完全从您的电脑中删除了！                ");
+        EXPECT_FALSE(Exists(project.installPath));
+        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, project.UninstallKey()));
+    }
+}
+
+// An image of a multiple of 64 KiB (the runtime with zeros behind it) is
+// padded so that the low word of the package offset is not 0: the package
+// installs, its uninstaller is the padded image with both words cleared,
+// and the uninstaller removes the product.
+TEST_F(Uninstaller, RuntimeOfAMultipleOfSixtyFourKibibytesInstallsAndUninstalls)
+{
+    InstallProject project("UnPadded");
+    project.runtime = RuntimeImage();
+    project.runtime.resize((project.runtime.size() / 65536 + 1) * 65536, 0);
+    project.Source("src\\app.txt", "app");
+    project.sections = "[files]\nsource=src\\app.txt\n";
+    std::string package = project.Build();
+    ASSERT_FALSE(package.empty());
+    quillset::Bytes bytes = ReadFileBytes(package);
+    const size_t p = project.runtime.size() + PACKAGE_OFFSET_PADDING;
+    ASSERT_EQ(quillset::PackageOffsetOf(bytes), p);
+    ASSERT_EQ(RunInstaller(package).exitCode, 0);
+    EXPECT_EQ(ReadText(project.installPath + "\\app.txt"), "app");
+    quillset::Bytes image(bytes.begin(), bytes.begin() + p);
+    WritePackageOffset(image.data(), 0);
+    EXPECT_TRUE(ReadFileBytes(project.UninstallerPath()) == image);
+    Removal removal = Uninstall(project);
+    EXPECT_EQ(removal.installedExit, 0);
+    EXPECT_TRUE(removal.copiesGone);
+    EXPECT_FALSE(Exists(project.installPath));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, project.UninstallKey()));
 }
 
 // A file in use is tried again on Yes, then left for the restart with the

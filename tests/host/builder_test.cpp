@@ -97,20 +97,22 @@ TEST_F(Builder, ErrorsNameTheirLine)
               ":6: binary data is written as pairs of hexadecimal digits");
 }
 
-TEST_F(Builder, RuntimeImageOfSixtyFourKibibytesIsRefused)
+TEST_F(Builder, RuntimeImageOfSixtyFourKibibytesIsPadded)
 {
-    quillset::Project project = LoadProject(Project(""), QUILLSET_SOURCE_TEXTS);
+    quillset::Project project = LoadProject(Project("[files]\nsource=files\\a.txt\n"), QUILLSET_SOURCE_TEXTS);
     BuildStats stats;
     std::string output = (folder_ / "big.exe").string();
-    try {
-        WritePackageFile(Runtime(65536), project, output, &stats);
-        FAIL() << "no error";
-    } catch (const BuildError& e) {
-        EXPECT_STREQ(e.what(), "the runtime image is 65536 bytes; it must be below 65,536");
-    }
-    EXPECT_FALSE(fs::exists(output));
-    EXPECT_FALSE(fs::exists(output + ".part"));
-    EXPECT_NO_THROW(WritePackageFile(Runtime(65535), project, output, &stats));
+    WritePackageFile(Runtime(65536), project, output, &stats);
+    std::ifstream in(output, std::ios::binary);
+    Bytes package((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t p = 65536 + PACKAGE_OFFSET_PADDING;
+    ASSERT_EQ(quillset::PackageOffsetOf(package), p);
+    EXPECT_EQ(package[0x12] | package[0x13] << 8, PACKAGE_OFFSET_PADDING);
+    EXPECT_EQ(package[0x20] | package[0x21] << 8, 1);
+    EXPECT_EQ(Bytes(package.begin() + 65536, package.begin() + p), Bytes(PACKAGE_OFFSET_PADDING, 0));
+    EXPECT_EQ(At32(package, p), 12u);
+    EXPECT_EQ(At32(package, p + 8), 5000u);
+    EXPECT_EQ(At32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
 }
 
 TEST_F(Builder, FileDataBeyondThirtyTwoBitOffsetsIsRefusedBeforeWriting)

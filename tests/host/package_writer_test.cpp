@@ -57,6 +57,7 @@ TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
 
     const size_t p = package[0x12] | package[0x13] << 8;
     EXPECT_EQ(p, 4096u);
+    EXPECT_EQ(package[0x20] | package[0x21], 0) << "below 64 KiB the high word stays 0";
     EXPECT_EQ(U32(package, p), 12u);
     const uint32_t scriptOffset = U32(package, p + 4);
     EXPECT_EQ(U32(package, p + 8), 1000u);
@@ -98,13 +99,30 @@ TEST(PackageWriter, ScriptRecordsAndTerminator)
     EXPECT_EQ(U32(bytes, 16), 0xFFFFFFFFu);
 }
 
-TEST(PackageWriter, RefusesOversizedRuntime)
+// P is the image's size in both words of the DOS header; an image of a
+// multiple of 64 KiB is padded so that the low word never reads 0.
+TEST(PackageWriter, PackageOffsetAboveSixtyFourKibibytes)
 {
+    struct Case {
+        size_t image;
+        uint32_t p;
+    } cases[] = { { 65535, 65535 }, { 65536, 65536 + PACKAGE_OFFSET_PADDING }, { 70000, 70000 },
+                  { 3 * 65536, 3 * 65536 + PACKAGE_OFFSET_PADDING } };
+    for (const Case& c : cases) {
+        Bytes package;
+        std::string error;
+        ASSERT_TRUE(WritePackage(Runtime(c.image), {}, ScriptWriter().finish(), &package, &error)) << error;
+        EXPECT_EQ(package[0x12] | package[0x13] << 8, static_cast<int>(c.p & 0xFFFF)) << c.image;
+        EXPECT_EQ(package[0x20] | package[0x21] << 8, static_cast<int>(c.p >> 16)) << c.image;
+        EXPECT_EQ(PackageOffsetOf(package), c.p);
+        EXPECT_EQ(Bytes(package.begin() + c.image, package.begin() + c.p), Bytes(c.p - c.image, 0));
+        EXPECT_EQ(U32(package, c.p), 12u) << "PackageHeader at P";
+        EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
+    }
     Bytes package;
     std::string error;
-    EXPECT_FALSE(WritePackage(Runtime(65536), {}, {}, &package, &error));
-    EXPECT_NE(error.find("65,536"), std::string::npos);
-    EXPECT_TRUE(WritePackage(Runtime(65535), {}, ScriptWriter().finish(), &package, &error));
+    EXPECT_FALSE(WritePackage(Bytes(100, 0x90), {}, {}, &package, &error));
+    EXPECT_EQ(error, "the runtime image is not a Windows executable");
 }
 
 }  // namespace

@@ -214,14 +214,6 @@ protected:
         quillset::Bytes runtime(4096, 0);
         runtime[0] = 'M';
         runtime[1] = 'Z';
-#ifdef _WIN64
-        // An AMD64 image, as the twin's own: its package offset counts 16-byte units.
-        runtime[0x3C] = 0x40;
-        runtime[0x40] = 'P';
-        runtime[0x41] = 'E';
-        runtime[0x44] = 0x64;
-        runtime[0x45] = 0x86;
-#endif
         quillset::BuildStats stats;
         package_ = (folder_ / "setup.exe").string();
         quillset::WritePackageFile(runtime, project, package_, &stats);

@@ -1,9 +1,14 @@
-// InflateStream on the streams the package writer produces.
+// InflateStream on the streams the package writer produces, and the reading
+// of a package's DOS header, header and script by LoadPackage.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 #include "package/package.h"
 #include "package_writer.h"
+#include "dialog_answerer.h"
+#include "scratch_folder.h"
+
+AppState g_app;
 
 namespace {
 
@@ -65,6 +70,135 @@ TEST(InflateStream, ProgressForLargeTotalNeverOverflows)
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 100);
     DestroyWindow(bar);
     EXPECT_EQ(MulDivFloor(0xFFFFFFFFu, 100, 0xFFFFFFFFu), 100u);
+}
+
+// A script of one variable record; longer than its stream, as every real
+// script is (the stream is read up to the script's own size).
+quillset::Bytes OneRecordScript()
+{
+    quillset::ScriptWriter script;
+    script.record(1, { "%InstallPath%", "C:\\Program Files\\Demo" });
+    return script.finish();
+}
+
+// A package behind a stand-in image of IMAGE_SIZE bytes.
+quillset::Bytes PackageBehind(size_t imageSize)
+{
+    quillset::Bytes image(imageSize, 0x90), package;
+    image[0] = 'M';
+    image[1] = 'Z';
+    std::string error;
+    EXPECT_TRUE(quillset::WritePackage(image, {}, OneRecordScript(), &package, &error)) << error;
+    return package;
+}
+
+void PutU16(quillset::Bytes& bytes, size_t at, uint16_t value)
+{
+    bytes[at] = static_cast<uint8_t>(value);
+    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// The checksum of the bytes as they are now, for changes it covers.
+void Reseal(quillset::Bytes& bytes)
+{
+    uint32_t sum = quillset::Adler32(bytes.data() + CHECKSUM_START, bytes.size() - CHECKSUM_START);
+    for (int i = 0; i < 4; i++)
+        bytes[DOS_CHECKSUM + i] = static_cast<uint8_t>(sum >> (8 * i));
+}
+
+struct Loaded {
+    PackageResult result;
+    std::vector<std::string> messages;
+};
+
+// LoadPackage on BYTES as the program's own file, its messages answered.
+Loaded Load(const quillset::Bytes& bytes)
+{
+    ScratchFolder folder("package_test");
+    std::string path = folder / "setup.exe";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ZeroMemory(&g_app, sizeof(g_app));
+    g_app.moduleFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    DialogAnswerer answerer;
+    Loaded loaded = { LoadPackage(), answerer.texts };
+    CloseHandle(g_app.moduleFile);
+    return loaded;
+}
+
+const char kDamaged[] = "安装文件已损坏，无法继续安装！";
+
+// P is the u16 at 0x12 plus the u16 at 0x20 shifted by 16; below 64 KiB the
+// high word stays 0, and a multiple of 64 KiB is padded past a 0 low word.
+TEST(PackageOffset, BelowAndAboveSixtyFourKibibytes)
+{
+    for (size_t image : { 4096u, 65535u, 65536u, 70000u, 200000u }) {
+        quillset::Bytes package = PackageBehind(image);
+        uint32_t p = ReadPackageOffset(package.data());
+        EXPECT_EQ(p, image % 65536 ? image : image + PACKAGE_OFFSET_PADDING);
+        EXPECT_EQ(package[0x20] | package[0x21] << 8, static_cast<int>(p >> 16));
+        Loaded loaded = Load(package);
+        EXPECT_EQ(loaded.result, PACKAGE_LOADED) << image;
+        EXPECT_TRUE(loaded.messages.empty());
+        EXPECT_EQ(g_app.packageOffset, p);
+        EXPECT_EQ(g_app.package.dataOffset, 12u);
+        EXPECT_EQ(quillset::Bytes(g_app.script, g_app.script + g_app.scriptSize), OneRecordScript());
+    }
+}
+
+// A 0 low word is the uninstaller whatever the high word holds: no check,
+// no message.
+TEST(PackageOffset, ZeroLowWordIsTheUninstaller)
+{
+    quillset::Bytes package = PackageBehind(70000);
+    PutU16(package, DOS_PACKAGE_OFFSET_LOW, 0);
+    package.back() ^= 0xFF;   // the checksum would fail if it were computed
+    Loaded loaded = Load(package);
+    EXPECT_EQ(loaded.result, PACKAGE_ABSENT);
+    EXPECT_TRUE(loaded.messages.empty());
+}
+
+// Neither word of P is covered by the checksum: an offset beyond the file,
+// inside the DOS header, or a header whose offsets leave the file is
+// damage, reported without a read outside the file.
+TEST(PackageOffset, OffsetsOutsideTheFileAreDamage)
+{
+    quillset::Bytes pristine = PackageBehind(70000);
+    const size_t p = 70000;
+    auto expectDamaged = [](const quillset::Bytes& bytes, const char* what) {
+        Loaded loaded = Load(bytes);
+        EXPECT_EQ(loaded.result, PACKAGE_FAILED) << what;
+        EXPECT_EQ(loaded.messages, std::vector<std::string>{ kDamaged }) << what;
+    };
+    quillset::Bytes beyond = pristine;
+    PutU16(beyond, DOS_PACKAGE_OFFSET_HIGH, 0x100);   // P about 16 MiB
+    expectDamaged(beyond, "P beyond the end");
+    quillset::Bytes atEnd = pristine;
+    PutU16(atEnd, DOS_PACKAGE_OFFSET_LOW, static_cast<uint16_t>(pristine.size() - 4));
+    PutU16(atEnd, DOS_PACKAGE_OFFSET_HIGH, static_cast<uint16_t>((pristine.size() - 4) >> 16));
+    expectDamaged(atEnd, "a header cut by the end of the file");
+    quillset::Bytes inHeader = pristine;
+    PutU16(inHeader, DOS_PACKAGE_OFFSET_LOW, 8);
+    PutU16(inHeader, DOS_PACKAGE_OFFSET_HIGH, 0);
+    expectDamaged(inHeader, "P inside the DOS header");
+    // Header fields are covered by the checksum; sealed again, they must
+    // still fit the file.
+    struct {
+        size_t field;
+        uint32_t value;
+        const char* what;
+    } fields[] = { { 4, 0x7FFFFFF0u, "scriptOffset beyond the end" },
+                   { 0, 4, "dataOffset inside the header" },
+                   { 0, 0x1000, "dataOffset behind scriptOffset" } };
+    for (const auto& f : fields) {
+        quillset::Bytes bytes = pristine;
+        for (int i = 0; i < 4; i++)
+            bytes[p + f.field + i] = static_cast<uint8_t>(f.value >> (8 * i));
+        Reseal(bytes);
+        expectDamaged(bytes, f.what);
+    }
 }
 
 }  // namespace

@@ -185,6 +185,8 @@ TEST_F(Uninstall, RollbackRemovesRegistryValuesAndKeys)
     DeleteRegistryValue(HKEY_CURRENT_USER, (base + "\\Empty").c_str(), "One", FALSE);
     const std::string sentinel = std::string(kTestsKey) + "\\Sentinel";
     WriteRegistryValue(HKEY_CURRENT_USER, sentinel.c_str(), "Keep", REG_SZ, "k", 2);
+    // A value right under the root, which no "c" line without a key may reach.
+    ASSERT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "QuillsetRootValue", 0, REG_SZ, (const BYTE*)"r", 2), 0);
 
     DialogAnswerer answers({ { "正在删除注册表中键值.", IDOK }, { "正在删除注册表中的键值.", IDOK } });
     Rollback("e,1," + base + "\ne,1," + base + "\\Values\nc,1," + base + "\\Values,One\nc,1," + base
@@ -192,6 +194,8 @@ TEST_F(Uninstall, RollbackRemovesRegistryValuesAndKeys)
              + "E,1," + base + "\\A%2CB,1\n"
              // A key of only a root deletes nothing, with or without subkeys.
              + "e,1,\ne,1,\\,1\n"
+             // Nor does a value line without a key.
+             + "c,1,,QuillsetRootValue\nc,1,\\,QuillsetRootValue\n"
              // Errors other than a missing value or key are reported.
              + "c,9,Key,Value\ne,9,Key\n");
     EXPECT_TRUE(KeyExists(base + "\\Values"));   // "Two" is still in it
@@ -206,6 +210,8 @@ TEST_F(Uninstall, RollbackRemovesRegistryValuesAndKeys)
     EXPECT_TRUE(KeyExists(base));
     EXPECT_TRUE(KeyExists(sentinel));
     EXPECT_TRUE(KeyExists("Software"));
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "QuillsetRootValue", nullptr, nullptr, nullptr, nullptr), 0);
+    RegDeleteValueA(HKEY_CURRENT_USER, "QuillsetRootValue");
     EXPECT_EQ(answers.captions, (std::vector<std::string>{ "正在删除注册表中键值.", "正在删除注册表中的键值." }));
 }
 

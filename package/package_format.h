@@ -1,0 +1,44 @@
+/* The package's layout as the builder writes it and the runtime reads it:
+   the fields of the runtime image's DOS header that locate and check the
+   data behind the image. Plain C with fixed-width types, so that the
+   runtime, the builder and the tests all include this one description. */
+#pragma once
+#include <stdint.h>
+
+enum {
+    DOS_PACKAGE_OFFSET_LOW = 0x12,  /* u16: low 16 bits of P; 0 = no package, the uninstaller */
+    DOS_SCRIPT_READ_SIZE = 0x1C,    /* u32: bytes read as the compressed script */
+    DOS_PACKAGE_OFFSET_HIGH = 0x20, /* u16: high 16 bits of P (a reserved word, 0 in a linked image) */
+    DOS_CHECKSUM = 0x24,            /* u32: Adler-32 of the file from CHECKSUM_START to its end */
+    CHECKSUM_START = 40,
+    DOS_HEADER_SIZE = 64,
+    PACKAGE_HEADER_SIZE = 12,       /* dataOffset, scriptOffset, unpackedTotal */
+    /* An image whose size is a multiple of 64 KiB grows by this much, so that
+       the low word of P never reads 0 in a package. */
+    PACKAGE_OFFSET_PADDING = 16,
+};
+
+/* P, the file offset of the PackageHeader, from a DOS header; 0 when the low
+   word is 0, whatever the high word holds: that file is the uninstaller. */
+static inline uint32_t ReadPackageOffset(const uint8_t* dosHeader)
+{
+    uint32_t low = dosHeader[DOS_PACKAGE_OFFSET_LOW] | (uint32_t)dosHeader[DOS_PACKAGE_OFFSET_LOW + 1] << 8;
+    uint32_t high = dosHeader[DOS_PACKAGE_OFFSET_HIGH] | (uint32_t)dosHeader[DOS_PACKAGE_OFFSET_HIGH + 1] << 8;
+    return low ? low | high << 16 : 0;
+}
+
+/* Sets both words of P; 0 makes the image the uninstaller. */
+static inline void WritePackageOffset(uint8_t* dosHeader, uint32_t offset)
+{
+    dosHeader[DOS_PACKAGE_OFFSET_LOW] = (uint8_t)offset;
+    dosHeader[DOS_PACKAGE_OFFSET_LOW + 1] = (uint8_t)(offset >> 8);
+    dosHeader[DOS_PACKAGE_OFFSET_HIGH] = (uint8_t)(offset >> 16);
+    dosHeader[DOS_PACKAGE_OFFSET_HIGH + 1] = (uint8_t)(offset >> 24);
+}
+
+/* P for a runtime image of IMAGE_SIZE bytes: the image's size, padded when
+   its low 16 bits would be 0. */
+static inline uint32_t PlacedImageSize(uint32_t imageSize)
+{
+    return imageSize & 0xFFFF ? imageSize : imageSize + PACKAGE_OFFSET_PADDING;
+}
