@@ -208,8 +208,10 @@ int main(int argc, char** argv)
         if (o.verbose) {
             std::fprintf(stderr, "output: %s\n", FullPath(output).c_str());
             std::error_code error;
-            for (const auto& plan : project.groups)
-                for (const auto& f : plan.files) {
+            for (const auto& plan : project.groups) {
+                std::vector<std::string> landing = InstalledPaths(plan);
+                for (size_t i = 0; i < plan.files.size(); i++) {
+                    const SourceFile& f = plan.files[i];
                     bool skipped = std::find(leftOut.begin(), leftOut.end(), &f) != leftOut.end();
                     if (skipped)
                         std::fprintf(stderr, "%s: left out, %s\n", f.path.c_str(),
@@ -218,8 +220,9 @@ int main(int argc, char** argv)
                                          : "an unfinished package of an earlier build");
                     else
                         std::fprintf(stderr, "%s -> %s\n", f.path.empty() ? f.entry.name.c_str() : f.path.c_str(),
-                                     plan.group.destination.c_str());
+                                     landing[i].c_str());
                 }
+            }
         }
         BuildStats stats;
         WritePackageFile(image, project, output, &stats, Report, &o);

@@ -202,6 +202,61 @@ const char* const kFolderMacros[] = {
     "<CommonDocuments>", "<CommonPictures>", "<CommonMusic>", "<CommonVideo>", "<Pictures>", "<Music>", "<Video>"
 };
 
+// The keys whose values the runtime expands %Variables% in ([variables]
+// values are, too). kEnvironment: the value goes on to Windows or a program
+// that expands environment variables of its own (a registry value's data of
+// type expand_sz is one as well); kFileName: it names a file or folder, so a
+// <...> in it can only be a folder macro.
+enum { kExpanded = 0, kEnvironment = 1, kFileName = 2 };
+const std::map<std::string, int> kExpandedKeys = {
+    { "product.install_path", kFileName }, { "product.shortcuts_group", kFileName },
+    { "product.uninstaller", kExpanded }, { "product.launch", kFileName }, { "product.launch2", kFileName },
+    { "files.destination", kFileName },
+    { "shortcut.path", kFileName }, { "shortcut.target", kFileName }, { "shortcut.arguments", kEnvironment },
+    { "shortcut.working_folder", kFileName }, { "shortcut.icon", kFileName },
+    { "association.extension", kExpanded }, { "association.prog_id", kExpanded },
+    { "association.content_type", kExpanded }, { "association.description", kExpanded },
+    { "association.info_tip", kEnvironment },   // written as REG_EXPAND_SZ
+    { "association.open_command", kExpanded }, { "association.icon", kFileName },
+    { "registry.key", kExpanded }, { "registry.name", kExpanded }, { "registry.data", kExpanded },
+    { "ini.file", kFileName }, { "ini.section", kExpanded }, { "ini.key", kExpanded }, { "ini.value", kExpanded },
+    { "program.path", kFileName }, { "program.arguments", kEnvironment }, { "program.working_folder", kFileName },
+    { "dll.path", kFileName }, { "dll.function", kExpanded }, { "dll.argument1", kExpanded },
+    { "dll.argument2", kExpanded },
+    { "caption.text", kExpanded },
+};
+
+// "; did you mean X?" for the one of NAMES closest to WORD, letters' case
+// aside, when it is close enough to be what was meant: at most max(2, a
+// third of WORD's length) single-character edits, a swap of neighbours
+// counting as one. Empty when no name is.
+std::string Suggestion(const std::string& word, const std::vector<std::string>& names, bool quoted = true)
+{
+    const std::string a = Lower(word);
+    size_t bestDistance = std::max<size_t>(2, a.size() / 3) + 1;
+    std::string best;
+    for (const auto& name : names) {
+        const std::string b = Lower(name);
+        std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+        for (size_t i = 0; i <= a.size(); i++)
+            for (size_t j = 0; j <= b.size(); j++) {
+                if (!i || !j) {
+                    d[i][j] = i + j;
+                    continue;
+                }
+                d[i][j] = std::min({ d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1]) });
+                if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        if (d[a.size()][b.size()] < bestDistance) {
+            bestDistance = d[a.size()][b.size()];
+            best = name;
+        }
+    }
+    const std::string quote = quoted ? "\"" : "";
+    return best.empty() ? "" : "; did you mean " + quote + best + quote + "?";
+}
+
 // Number fields that the runtime reads with its own parser, and what each may hold.
 struct NumberRange {
     const char* section;
@@ -371,6 +426,9 @@ private:
     std::string Field(const IniSection& s, const char* key, const std::string& fallback = "") const;
     std::string ColorField(const IniSection& s, const char* key) const;
     void CheckPath(const std::string& path, int line, const std::string& what) const;
+    void CheckVariables(const std::string& text, int line, bool environment) const;
+    void CheckFolderMacros(const std::string& text, int line) const;
+    void CheckExpandedValues() const;
     std::string ProductName(const IniKey& k) const;
     std::string Ansi(const std::string& text, int line) const { return ToCodePage(text, codePage_, path_, line); }
     void CheckKeys(const IniSection& s, std::initializer_list<const char*> allowed) const;
@@ -398,6 +456,7 @@ private:
     std::string name_, fullName_;          // in the package's code page
     std::string nameUtf8_, fullNameUtf8_;  // as written, for the texts
     std::vector<const LanguageInfo*> offered_;
+    std::vector<std::string> variables_;   // the names the script defines, as written
     bool gradient_ = false;
     // A text as written, unescaped later, and where it was written.
     struct Text {
@@ -501,6 +560,7 @@ void Compiler::CheckPath(const std::string& path, int line, const std::string& w
 {
     if (path.empty())
         Fail(line, what + " is empty");
+    CheckFolderMacros(path, line);
     size_t start = 0;
     for (size_t index = 0; start <= path.size(); index++) {
         size_t end = std::min(path.find('\\', start), path.size());
@@ -527,6 +587,72 @@ void Compiler::CheckPath(const std::string& path, int line, const std::string& w
     }
 }
 
+// Refuses a %Name% token in TEXT (a name starting with a letter; "%1", "%*"
+// and "%%" are none) that no variable of the script defines, which the
+// runtime would leave as it is. With ENVIRONMENT, Windows or a program may
+// expand it as an environment variable: only a near miss of a defined name
+// is refused there.
+void Compiler::CheckVariables(const std::string& text, int line, bool environment) const
+{
+    // The runtime replaces defined names wherever they occur, whatever
+    // surrounds them: they are blanked out first, keeping the positions.
+    std::string rest = Lower(text);
+    for (const auto& name : variables_)
+        rest = ReplaceAll(rest, Lower(name), std::string(name.size(), ' '));
+    auto isName = [&](size_t i) {
+        return i < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[i])) || rest[i] == '_');
+    };
+    for (size_t i = 0; i + 1 < rest.size(); i++) {
+        if (rest[i] != '%' || !std::isalpha(static_cast<unsigned char>(rest[i + 1])))
+            continue;
+        size_t end = i + 1;
+        while (isName(end))
+            end++;
+        if (end == rest.size() || rest[end] != '%')
+            continue;
+        std::string token = text.substr(i, end - i + 1), suggestion = Suggestion(token, variables_);
+        if (!environment || !suggestion.empty())
+            Fail(line, "\"" + token + "\" is no variable the runtime or the project defines" + suggestion);
+        i = end;
+    }
+}
+
+// Refuses a <Name> in TEXT, a path, that is none of the folder macros: Windows
+// names cannot hold '<'.
+void Compiler::CheckFolderMacros(const std::string& text, int line) const
+{
+    static const std::vector<std::string> macros(std::begin(kFolderMacros), std::end(kFolderMacros));
+    for (size_t open = text.find('<'); open != std::string::npos; open = text.find('<', open + 1)) {
+        size_t close = open + 1;
+        while (close < text.size() && std::isalpha(static_cast<unsigned char>(text[close])))
+            close++;
+        std::string token = text.substr(open, close - open + 1);
+        if (close == open + 1 || close == text.size() || text[close] != '>' ||
+            std::any_of(macros.begin(), macros.end(), [&](const std::string& m) { return Lower(m) == Lower(token); }))
+            continue;
+        std::string suggestion = Suggestion(token, macros);
+        Fail(line, "\"" + token + "\" is no folder macro" +
+                       (suggestion.empty() ? ", and Windows names cannot hold '<'" : suggestion));
+    }
+}
+
+// The %Variables% and <FolderMacros> of every value the runtime expands.
+void Compiler::CheckExpandedValues() const
+{
+    for (const auto& s : sections_) {
+        const IniKey* type = s.name == "registry" ? Find(s, "type") : nullptr;
+        bool expandSz = type && Lower(type->value) == "expand_sz";
+        for (const auto& k : s.keys) {
+            auto found = kExpandedKeys.find(s.name + "." + k.name);
+            int use = found == kExpandedKeys.end() ? -1 : found->second;
+            if (s.name == "variables" || use >= 0)
+                CheckVariables(k.value, k.line, use == kEnvironment || (expandSz && k.name == "data"));
+            if (use == kFileName)
+                CheckFolderMacros(k.value, k.line);
+        }
+    }
+}
+
 // A product name in the package's code page; the texts of every offered language show it.
 std::string Compiler::ProductName(const IniKey& k) const
 {
@@ -548,7 +674,8 @@ void Compiler::CheckKeys(const IniSection& s, std::initializer_list<const char*>
 {
     for (const auto& k : s.keys)
         if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return k.name == a; }))
-            Fail(k.line, "unknown key \"" + k.name + "\" in [" + s.name + "]");
+            Fail(k.line, "unknown key \"" + k.name + "\" in [" + s.name + "]" +
+                             Suggestion(k.name, std::vector<std::string>(allowed.begin(), allowed.end())));
 }
 
 std::string Compiler::Csv(const IniSection& s, std::initializer_list<const char*> keys) const
@@ -597,6 +724,23 @@ void Compiler::LoadTexts(const std::string& file, int language)
 }
 
 }  // namespace
+
+std::vector<std::string> InstalledPaths(const GroupPlan& plan)
+{
+    std::string destination = plan.group.destination;
+    destination.erase(destination.find_last_not_of('\\') + 1);
+    std::vector<std::string> paths, folders;
+    for (const auto& f : plan.files) {
+        folders.resize(f.entry.parentIndex);
+        std::string path = destination;
+        for (const auto& folder : folders)
+            path += "\\" + folder;
+        paths.push_back(path + "\\" + f.entry.name);
+        if (!f.entry.isFile)
+            folders.push_back(f.entry.name);
+    }
+    return paths;
+}
 
 Project LoadProject(const std::string& path, const std::string& textsDir)
 {
@@ -655,7 +799,13 @@ void Compiler::ReadSections()
                 Fail(s.line, "[" + s.name + "] given twice");
             single_[s.name] = &s;
         } else if (!kRepeated.count(s.name) && s.name.compare(0, 6, "texts.") != 0) {
-            Fail(s.line, "unknown section [" + s.name + "]");
+            std::vector<std::string> known;
+            for (const std::set<std::string>* names : { &kSingle, &kRepeated })
+                for (const auto& name : *names)
+                    known.push_back("[" + name + "]");
+            for (const auto& l : kLanguages)
+                known.push_back(std::string("[texts.") + l.name + "]");
+            Fail(s.line, "unknown section [" + s.name + "]" + Suggestion("[" + s.name + "]", known, false));
         }
     }
     if (!single_.count("product"))
@@ -747,16 +897,20 @@ void Compiler::CompileProduct()
     std::string installPath = Get(product, "install_path", "<ProgramFiles>\\" + name_);
 
     // Variables first: the runtime's own, then the project's.
-    script_.record(1, { "%InstallPath%", installPath });
-    script_.record(1, { "%UninstallerFileName%", Get(product, "uninstaller", "uninstall.exe") });
-    script_.record(1, { "%ShortcutsGroup%", Get(product, "shortcuts_group", name_) });
+    auto define = [&](const std::string& name, const std::string& value, int line) {
+        script_.record(1, { Ansi(name, line), value });
+        variables_.push_back(name);
+    };
+    define("%InstallPath%", installPath, 0);
+    define("%UninstallerFileName%", Get(product, "uninstaller", "uninstall.exe"), 0);
+    define("%ShortcutsGroup%", Get(product, "shortcuts_group", name_), 0);
     const IniSection& variables = Section("variables");
     for (const auto& k : variables.keys) {
         if (k.name.size() < 3 || k.name.front() != '%' || k.name.back() != '%')
             Fail(k.line, "a variable is written %Name%, not \"" + k.name + "\"");
     }
     for (const auto& k : variables.keys)
-        script_.record(1, { Ansi(k.written, k.line), Ansi(k.value, k.line) });   // in the case written
+        define(k.written, Ansi(k.value, k.line), k.line);   // in the case written
 
     // Record 9: product and appearance.
     const IniSection& appearance = Section("appearance");
@@ -846,8 +1000,13 @@ void Compiler::CompileTexts()
         auto it = std::find_if(offered_.begin(), offered_.end(), [&](const LanguageInfo* l) {
             return language == l->name || language == std::to_string(l->id);
         });
-        if (it == offered_.end())
-            Fail(s.line, "[" + s.name + "] is not an offered language");
+        if (it == offered_.end()) {
+            std::vector<std::string> offered;
+            for (const LanguageInfo* l : offered_)
+                offered.push_back(std::string("[texts.") + l->name + "]");
+            Fail(s.line,
+                 "[" + s.name + "] is not an offered language" + Suggestion("[" + s.name + "]", offered, false));
+        }
         for (const auto& k : s.keys) {
             int group = 0, index = 0;
             if (!ParseTextKey(k.name, &group, &index))
@@ -1052,24 +1211,16 @@ void Compiler::CheckEntryNames() const
 {
     std::map<std::string, const SourceFile*> seen;
     for (const auto& plan : project_.groups) {
-        std::string destination = Folded(plan.group.destination, codePage_);
-        destination.erase(destination.find_last_not_of('\\') + 1);
-        std::vector<std::string> levels;
-        for (const auto& f : plan.files) {
-            levels.resize(f.entry.parentIndex);
-            std::string key = destination;
-            for (const auto& level : levels)
-                key += "\\" + level;
-            key += "\\" + Folded(f.entry.name, codePage_);
-            auto [it, added] = seen.insert({ key, &f });
+        std::vector<std::string> paths = InstalledPaths(plan);
+        for (size_t i = 0; i < plan.files.size(); i++) {
+            const SourceFile& f = plan.files[i];
+            auto [it, added] = seen.insert({ Folded(paths[i], codePage_), &f });
             const SourceFile& first = *it->second;
             if (!added && (f.entry.isFile || first.entry.isFile || first.entry.name != f.entry.name))
                 Fail(f.line, "\"" + f.path + "\" and \"" + first.path + "\" (line " + std::to_string(first.line) +
                                  ") would be installed at one path" +
                                  (first.entry.name != f.entry.name ? ": Windows does not tell names apart by case"
                                                                    : ""));
-            if (!f.entry.isFile)
-                levels.push_back(Folded(f.entry.name, codePage_));
         }
     }
 }
@@ -1080,6 +1231,7 @@ Project Compiler::Run()
     CompileBuild();
     ReadLanguages();
     CompileProduct();
+    CheckExpandedValues();
     CompilePages();
     CompileTexts();
     CompileDocuments();

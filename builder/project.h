@@ -61,6 +61,10 @@ struct Project {
     uint64_t fileCount = 0, unpackedBytes = 0;
 };
 
+// Where each of PLAN's entries lands on the user's machine: the group's
+// destination, the folders above the entry and its name, joined by '\'.
+std::vector<std::string> InstalledPaths(const GroupPlan& plan);
+
 // Reads, checks and compiles PATH; TEXTS_DIR holds the default text tables.
 // Throws BuildError before anything is written.
 Project LoadProject(const std::string& path, const std::string& textsDir);

@@ -289,9 +289,6 @@ TEST_F(BuilderCheck, NamesWindowsCannotCreateAreRefused)
     EXPECT_EQ(Refused("[product]\nname=Demo\n[files]\nsource=files\\a.txt\ndestination=%InstallPath%\\bin.\n"),
               ":5: \"destination\" \"%InstallPath%\\bin.\": \"bin.\" is no name Windows can create: a trailing dot or "
               "blank, which Windows drops");
-    EXPECT_EQ(Refused("[product]\nname=Demo\n[files]\nsource=files\\a.txt\ndestination=<ProgramFile>\\Demo\n"),
-              ":5: \"destination\" \"<ProgramFile>\\Demo\": \"<ProgramFile>\" is no name Windows can create: the "
-              "character '<'");
     EXPECT_EQ(Refused("[product]\nname=Demo\n[files]\nsource=files\\a.txt\ndestination=%InstallPath%/bin\n"),
               ":5: \"destination\" \"%InstallPath%/bin\": \"%InstallPath%/bin\" is no name Windows can create: the "
               "character '/' (write \\ between folders)");
@@ -307,10 +304,83 @@ TEST_F(BuilderCheck, NamesWindowsCannotCreateAreRefused)
               ":3: \"uninstaller\" is no file name Windows can create: the device name PRN, which Windows reserves");
     // What Windows accepts passes: drives, tokens, "..", device names inside longer names.
     Package package = Built("[product]\nname=Demo?\ninstall_path=C:\\Demo Apps\\Demo\nshortcuts_group=Demo Group\n"
+                            "[variables]\n%Custom%=x\n"
                             "[files]\nsource=files\\a.txt\ndestination=%InstallPath%\\..\\Shared\\%Custom%.d\n"
                             "[shortcut]\npath=<programs>\\%ShortcutsGroup%\\CONSOLE.lnk\n");
     ASSERT_EQ(package.entries.size(), 1u);
     EXPECT_EQ(package.entries[0].destination, "%InstallPath%\\..\\Shared\\%Custom%.d");
+}
+
+// A %Name% that neither the runtime nor the project defines would reach the
+// user's machine as it is written; a misspelling names the closest variable.
+TEST_F(BuilderCheck, UnknownVariablesAreRefusedWithTheClosestName)
+{
+    const std::string demo = "[product]\nname=Demo\n[variables]\n%DataDir%=%InstallPath%\\data\n";
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[files]\nsource=files\\a.txt\ndestination=%InstalPath%\\d\n"),
+              ":5: \"%InstalPath%\" is no variable the runtime or the project defines; did you mean "
+              "\"%InstallPath%\"?");
+    EXPECT_EQ(Refused(demo + "[ini]\nfile=%DataDri%\\demo.ini\nsection=S\n"),
+              ":6: \"%DataDri%\" is no variable the runtime or the project defines; did you mean \"%DataDir%\"?");
+    EXPECT_EQ(Refused(demo + "[shortcut]\npath=<Desktop>\\A.lnk\ntarget=%ProgramFiles%\\a.exe\n"),
+              ":7: \"%ProgramFiles%\" is no variable the runtime or the project defines");
+    EXPECT_EQ(Refused("[product]\nname=Demo\nlaunch=%installpath%\\%Readme%\n"),
+              ":3: \"%Readme%\" is no variable the runtime or the project defines");
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[variables]\n%A%=%Zed%\\x\n"),
+              ":4: \"%Zed%\" is no variable the runtime or the project defines");
+    const std::string registry = "[product]\nname=Demo\n[registry]\nkey=Software\\Demo\n";
+    EXPECT_EQ(Refused(registry + "data=%SystemRoot%\\x\n"),
+              ":5: \"%SystemRoot%\" is no variable the runtime or the project defines")
+        << "Windows expands nothing in REG_SZ data";
+    EXPECT_EQ(Refused(registry + "type=expand_sz\ndata=%InstalPath%\\x\n"),
+              ":6: \"%InstalPath%\" is no variable the runtime or the project defines; did you mean "
+              "\"%InstallPath%\"?")
+        << "a near miss is refused even where environment variables may stand";
+    // Program arguments, %1 and %*, %% and environment variables where Windows
+    // or the program expands them; texts and unexpanded keys are not looked at.
+    Package package = Built(demo + "[association]\nextension=.d\nopen_command=notepad.exe \"%1\" %*\n"
+                                   "[program]\npath=<System>\\cmd.exe\narguments=/c echo %PATH% 100%% %~dp0\n"
+                                   "[registry]\nkey=Software\\Demo\ntype=expand_sz\ndata=%SystemRoot%;%DATADIR%\n"
+                                   "[registry]\nkey=Software\\%DataDir%%InstallPath%\ndata=50%Off%InstallPath%\n"
+                                   "[texts.english]\npage.finish.4=Read %Notes% now\n"
+                                   "[appearance]\nbody_font=%Font%\n");
+    std::vector<std::string> lines;
+    for (int type : { 15, 13, 11 })
+        for (const auto& r : package.records)
+            if (r.first == type)
+                lines.push_back(reinterpret_cast<const char*>(r.second.data()));
+    EXPECT_EQ(lines, (std::vector<std::string>{ ".d,,,,,notepad.exe \"%1\" %*,,",
+                                                 "<System>\\cmd.exe,/c echo %PATH% 100%% %~dp0,,11,1,1,0",
+                                                 "2,Software\\Demo,,2,%SystemRoot%;%DATADIR%",
+                                                 "2,Software\\%DataDir%%InstallPath%,,1,50%Off%InstallPath%" }));
+}
+
+// Unknown keys and sections, and <...> in a path that is none of the folder
+// macros (Windows names cannot hold '<'), name the closest known one.
+TEST_F(BuilderCheck, UnknownKeysSectionsAndFolderMacrosNameTheClosest)
+{
+    const std::string files = "[product]\nname=Demo\n[files]\nsource=files\\a.txt\n";
+    EXPECT_EQ(Refused(files + "destinaton=%InstallPath%\n"),
+              ":5: unknown key \"destinaton\" in [files]; did you mean \"destination\"?");
+    EXPECT_EQ(Refused(files + "zzz=1\n"), ":5: unknown key \"zzz\" in [files]");
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[file]\nsource=files\\a.txt\n"),
+              ":3: unknown section [file]; did you mean [files]?");
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[text.english]\nwizard.13=x %s\n"),
+              ":3: unknown section [text.english]; did you mean [texts.english]?");
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[texts.englsh]\nwizard.13=x %s\n"),
+              ":3: [texts.englsh] is not an offered language; did you mean [texts.english]?");
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[stuff]\n"), ":3: unknown section [stuff]");
+    EXPECT_EQ(Refused(files + "destination=<ProgramFile>\\Demo\n"),
+              ":5: \"<ProgramFile>\" is no folder macro; did you mean \"<ProgramFiles>\"?");
+    EXPECT_EQ(Refused("[product]\nname=Demo\ninstall_path=<Nowhere>\\Demo\n"),
+              ":3: \"<Nowhere>\" is no folder macro, and Windows names cannot hold '<'");
+    EXPECT_EQ(Refused("[product]\nname=Demo\n[shortcut]\npath=<Desktop>\\A.lnk\ntarget=<Sytem>\\notepad.exe\n"),
+              ":5: \"<Sytem>\" is no folder macro; did you mean \"<System>\"?");
+    // Macros in any case pass; <...> in a value that names no file is literal.
+    Package package = Built("[product]\nname=Demo\n[shortcut]\npath=<desktop>\\A.lnk\ntarget=<SYSTEM>\\a.exe\n"
+                            "[registry]\nkey=Software\\Demo\ndata=<b>bold</b>\n");
+    ASSERT_NE(package.record(11), nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(11)->data())),
+              "2,Software\\Demo,,1,<b>bold</b>");
 }
 
 TEST_F(BuilderCheck, EntriesThatWouldShareOnePathAreRefused)

@@ -371,9 +371,14 @@ TEST_F(BuilderOutput, EarlierOutputInsideASourceFolderIsLeftOut)
 
 TEST_F(BuilderOutput, VerboseNamesTheRuntimeTextsAndOutputUsed)
 {
-    Project("[files]\nsource=files\\a.txt\n");
+    Project("[files]\nsource=files\\a.txt\n[files]\nsource=files\\sub\ndestination=%InstallPath%\\data\\\n");
     Outcome run = Build({ "-v", Path("p.qset") });
     ASSERT_TRUE(run.Exited(0)) << run.errors;
+    EXPECT_NE(run.errors.find(Path("files/a.txt") + " -> %InstallPath%\\a.txt\n" + Path("files/sub") +
+                              " -> %InstallPath%\\data\\sub\n" + Path("files/sub/b.txt") +
+                              " -> %InstallPath%\\data\\sub\\b.txt\n"),
+              std::string::npos)
+        << "where each file and folder lands: " << run.errors;
     EXPECT_NE(run.errors.find("runtime: " + Path("runtime.exe") + " (given with --runtime)\n"), std::string::npos)
         << run.errors;
     EXPECT_NE(run.errors.find("texts: " + fs::canonical(QUILLSET_SOURCE_TEXTS).string() + " (given with --texts)\n"),
