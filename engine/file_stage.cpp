@@ -324,6 +324,10 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
         ListAppend(g_app.lists.pendingTargets, path);
         ListAppend(g_app.lists.pendingFlags, stage->group.sharedFiles ? "1" : "0");
         FreeMem(temporary);
+        // After the restart the file is this installation's: the final log
+        // names it for the removal, the temporary log does not (a rollback
+        // keeps the file that is there now).
+        AppendLogLine(g_app.logFile, stage->group.sharedFiles ? 'g' : 'b', path, FALSE, FALSE);
     } else if (stage->group.sharedFiles) {
         AppendLogLine(g_app.logFile, 'g', path, TRUE, FALSE);
         UpdateSharedDllCount(path, FALSE);

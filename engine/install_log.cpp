@@ -38,20 +38,27 @@ static BOOL HashLines(const StringList* lines)
     return TRUE;
 }
 
-// Appends LINE and a line feed to logLines, unless UNIQUE and an equal line
-// is there already: equal ignoring case, except the code, whose case tells an
-// escaped line from a plain one. WRITENOW also writes it to FILE.
-static void RecordLine(HANDLE file, const char* line, BOOL writeNow, BOOL unique)
+// Appends ENTRY, a line with its line feed, to logLines, unless UNIQUE and
+// an equal line is there already: equal ignoring case, except the code,
+// whose case tells an escaped line from a plain one. WRITENOW also writes it
+// to FILE.
+static void RecordEntry(HANDLE file, const char* entry, BOOL writeNow, BOOL unique)
 {
-    char* entry = JoinStrings(line, "\n");
     StringList* lines = g_app.lists.logLines;
-    BOOL seen = !entry;
-    BOOL hashed = entry && HashLines(lines);
-    DWORD hash = entry ? TextHash(entry) : 0;
+    BOOL hashed = HashLines(lines);
+    DWORD hash = TextHash(entry);
+    BOOL seen = FALSE;
     for (int i = 0; unique && !seen && i < ListCount(lines); i++)
         seen = (!hashed || g_app.logLineHashes.items[i] == hash) && *ListGet(lines, i) == *entry && SameText(ListGet(lines, i), entry);
     if (!seen && ListAppend(lines, entry) >= 0 && writeNow)
         WriteText(file, entry);
+}
+
+static void RecordLine(HANDLE file, const char* line, BOOL writeNow, BOOL unique)
+{
+    char* entry = JoinStrings(line, "\n");
+    if (entry)
+        RecordEntry(file, entry, writeNow, unique);
     FreeMem(entry);
 }
 
@@ -194,8 +201,66 @@ void DeleteTemporaryLog()
         DeleteFileA(g_app.tempLogPath);
 }
 
+BOOL CutLogHeader(char** text, char* lines[LOG_HEADER_LINES])
+{
+    int count = 0;
+    while (*text && count < LOG_HEADER_LINES && (lines[count] = CutLine(text)))
+        count++;
+    return count == LOG_HEADER_LINES && !lstrcmpA(lines[0], kLogHeader);
+}
+
+// Whether what the action line in csvFields names is still there: the
+// folder, the file (for "d" and "f" the program or library they run), the
+// registry key or value.
+static BOOL StillThere(char code)
+{
+    const char* first = CsvField(0);
+    DWORD attributes = GetFileAttributesA(first);
+    BOOL folder = attributes != INVALID_FILE_ATTRIBUTES && attributes & FILE_ATTRIBUTE_DIRECTORY;
+    switch (code) {
+    case 'a':
+        return folder;
+    case 'c':
+    case 'e':
+        return RegistryEntryExists(RootKeyFromNumber(first), CsvField(1), code == 'c' ? CsvField(2) : 0);
+    }
+    return attributes != INVALID_FILE_ATTRIBUTES && !folder;
+}
+
+// An earlier installation of this product into this folder left its log at
+// PATH: logLines become this installation's header, the earlier log's action
+// lines for what is still there, then this installation's lines that the
+// earlier log lacks. One removal then undoes every installation, and a
+// folder or key that the earlier one made keeps its place ahead of what
+// lies in it. Only whole lines with their code's fields count.
+static void KeepEarlierLines(const char* path)
+{
+    StringList* own = g_app.lists.logLines;
+    char* text = ReadWholeFile(path);
+    char* rest = text;
+    char* header[LOG_HEADER_LINES];
+    StringList* merged = text && CutLogHeader(&rest, header) && !lstrcmpA(header[2], g_app.productName)
+                             ? ListCreate(5)
+                             : 0;
+    if (merged) {
+        g_app.lists.logLines = merged;
+        for (int i = 0; i < LOG_HEADER_LINES; i++)
+            ListAppend(merged, ListGet(own, i));
+        for (char* line; (line = CutLine(&rest));) {
+            char code = ReadLogLine(line);
+            if (code && StillThere(code))
+                RecordLine(0, line, FALSE, TRUE);
+        }
+        for (int i = LOG_HEADER_LINES; i < ListCount(own); i++)
+            RecordEntry(0, ListGet(own, i), FALSE, TRUE);
+        ListDestroy(&own);
+    }
+    FreeMem(text);
+}
+
 void WriteFinalLog(const char* path)
 {
+    KeepEarlierLines(path);
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path);
     DeleteTemporaryLog();

@@ -105,7 +105,7 @@ BOOL InstallRegistryLine(const char* line, HWND owner)
 {
     SplitExpanded(line, FALSE);
     const char* rootText = CsvField(0);
-    HKEY root = (HKEY)(LONG_PTR)(LONG)(0x80000000u + ParseNumber(rootText));
+    HKEY root = RootKeyFromNumber(rootText);
     const char* valueName = CsvField(2);
     DWORD type = ParseNumber(CsvField(3));
     DWORD size;

@@ -88,15 +88,15 @@ void RunInstaller()
         ShowMessage1(owner, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | modal);
 }
 
-void RunUninstallerMode()
+// The end of a removal: the restart question when files wait for one, else
+// the message that the product is gone when nothing was left.
+static void ReportRemoval(BOOL relocated)
 {
-    CloseHandle(g_app.moduleFile);
-    g_app.moduleFile = 0;
-    RunUninstaller(0);
-    if (!Signalled(g_app.uninstallDoneEvent))
-        return;
     const char* caption = GetText(g_app.pages[12].texts, 0);
     if (ListCount(g_app.lists.restartDeletes)) {
+        // A restart may come before the self-deletion batch has run.
+        if (relocated)
+            ListAppend(g_app.lists.restartDeletes, g_app.modulePath);
         for (int i = 0; i < ListCount(g_app.lists.restartDeletes); i++)
             ScheduleDeleteAtRestart(ListGet(g_app.lists.restartDeletes, i));
         if (MessageBoxA(0,
@@ -110,4 +110,15 @@ void RunUninstallerMode()
         ShowMessage1(0, caption, "软件 %s 已经完全从您的电脑中删除了！                ",
                      GetText(g_app.pages[12].texts, 9), MB_OK);
     }
+}
+
+void RunUninstallerMode()
+{
+    CloseHandle(g_app.moduleFile);
+    g_app.moduleFile = 0;
+    BOOL relocated = RunUninstaller(0);
+    if (Signalled(g_app.uninstallDoneEvent))
+        ReportRemoval(relocated);
+    if (relocated)
+        StartSelfDeletion();
 }

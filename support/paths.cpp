@@ -85,3 +85,18 @@ char* CombinePath(const char* base, const char* relative)
     FreeMem(result);
     return joined;
 }
+
+char* ReadWholeFile(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD size = GetFileSize(file, 0), read = 0;
+    char* text = size != INVALID_FILE_SIZE ? (char*)AllocMem(size + 1) : 0;
+    if (text && (!ReadFile(file, text, size, &read, 0) || read != size)) {
+        FreeMem(text);
+        text = 0;
+    }
+    CloseHandle(file);
+    return text;
+}

@@ -5,13 +5,23 @@
 // In root-number order: HKEY_CLASSES_ROOT + n.
 static const char kRootNames[] = "HKCR\0HKCU\0HKLM\0HKU\0HKPD\0HKCC\0HKDD\0";
 
+static HKEY RootKey(DWORD n)
+{
+    return (HKEY)(LONG_PTR)(LONG)(0x80000000u + n);   // sign-extended, as the SDK defines them
+}
+
 HKEY RootKeyFromName(const char* name)
 {
     DWORD n = 0;
     for (const char* root = kRootNames; *root; root += lstrlenA(root) + 1, n++)
         if (SameText(root, name))
-            return (HKEY)(LONG_PTR)(LONG)(0x80000000u + n);   // sign-extended, as the SDK defines them
+            return RootKey(n);
     return 0;
+}
+
+HKEY RootKeyFromNumber(const char* number)
+{
+    return RootKey(ParseNumber(number));
 }
 
 const char* RootKeyName(HKEY root)
@@ -41,6 +51,16 @@ BYTE* ReadRegistryData(HKEY key, const char* valueName, DWORD* type)
         data = 0;
     }
     return data;
+}
+
+BOOL RegistryEntryExists(HKEY root, const char* path, const char* valueName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, SkipBackslash(path), 0, KEY_QUERY_VALUE, &key))
+        return FALSE;
+    BOOL exists = !valueName || !RegQueryValueExA(key, valueName, 0, 0, 0, 0);
+    RegCloseKey(key);
+    return exists;
 }
 
 BYTE* ReadRegistryValue(HKEY root, const char* path, const char* valueName, DWORD* type)

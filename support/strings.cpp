@@ -165,3 +165,14 @@ char* ReplaceInPlace(char* text, const char* token, const char* replacement)
     FreeMem(text);
     return result;
 }
+
+char* CutLine(char** text)
+{
+    char* line = *text;
+    char* end = FindChar(line, '\n', -1, TRUE);
+    if (!end)
+        return 0;
+    *end = 0;
+    *text = end + 1;
+    return line;
+}

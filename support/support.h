@@ -28,11 +28,16 @@ BOOL SameText(const char* a, const char* b);
 DWORD TextHash(const char* text);
 // ReplaceAll ignoring case that consumes TEXT: frees it and returns the result.
 char* ReplaceInPlace(char* text, const char* token, const char* replacement);
+// Ends the line at *TEXT at its line feed and moves *TEXT behind it; null
+// when no line feed ends the line (a cut last line is no line).
+char* CutLine(char** text);
 
 // Paths.
 void StripTrailingSlash(char* s);
 char* ParentPath(const char* s);
 char* FileTitle(const char* s);
+// The whole file as a NUL-terminated heap text, or null.
+char* ReadWholeFile(const char* path);
 char* CombinePath(const char* base, const char* relative);
 
 BOOL PathExists(const char* path);
@@ -78,6 +83,10 @@ BOOL FontInstalled(const char* face);
 // Registry: roots are the predefined handles; key paths may start with "\\".
 // Changing routines return a Windows error code, 0 on success.
 HKEY RootKeyFromName(const char* name);
+// Root numbers, as logs and scripts give them, are the handles less 0x80000000.
+HKEY RootKeyFromNumber(const char* number);
+// Whether the key at PATH exists, and with a VALUENAME that value in it.
+BOOL RegistryEntryExists(HKEY root, const char* path, const char* valueName);
 const char* RootKeyName(HKEY root);
 BYTE* ReadRegistryData(HKEY key, const char* valueName, DWORD* type);
 BYTE* ReadRegistryValue(HKEY root, const char* path, const char* valueName, DWORD* type);

@@ -3,7 +3,10 @@
 #pragma once
 #include "../startup/app_state.h"
 
-void RunUninstaller(BOOL rollback);
+// TRUE when this process is the relocated copy, which ends with
+// StartSelfDeletion.
+BOOL RunUninstaller(BOOL rollback);
+void StartSelfDeletion();
 // Undoes the action lines from logBody, the last first. WINDOW is the
 // uninstaller dialog, or null for the rollback of a failed installation.
 DWORD WINAPI UninstallWorker(LPVOID window);

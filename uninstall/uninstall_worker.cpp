@@ -62,7 +62,7 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
     // The codes of one path: "a", "b", "g" and "h".
     if (0xC3 >> index & 1)
         *shownPath = first;
-    HKEY root = (HKEY)(LONG_PTR)(LONG)(ParseNumber(first) | 0x80000000);
+    HKEY root = RootKeyFromNumber(first);
     const char* key = CsvField(1);
     // A key of only backslashes (or none) would name the root itself: a "c"
     // or "e" line naming it acts on nothing.

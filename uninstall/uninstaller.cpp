@@ -8,19 +8,6 @@
 
 enum { UNINSTALLER_SLOT = 12 };
 
-// Ends the line at *TEXT at its line feed and moves *TEXT behind it; null
-// when no line feed ends the line.
-static char* CutLine(char** text)
-{
-    char* line = *text;
-    char* end = FindChar(line, '\n', -1, TRUE);
-    if (!end)
-        return 0;
-    *end = 0;
-    *text = end + 1;
-    return line;
-}
-
 // A relocated copy gets its log as its one argument (after the program's
 // quoted path, if any), and *RELOCATED is set; otherwise the log lies beside
 // the program, with the program's name and the extension ".log".
@@ -72,6 +59,28 @@ static void ReadAppearance(const char* line)
     }
 }
 
+// One removal of a product at a time: the installed copy takes a mutex
+// named after the log before it asks, and its relocated copy inherits a
+// handle to it (below) that lives as long as that process. FALSE when
+// another removal of this log holds it.
+static HANDLE s_removalMutex;
+
+static BOOL TakeRemovalMutex(const char* logPath)
+{
+    // Mutex names cannot hold "\"; the same log may be named in any case.
+    char* name = JoinStrings("Quillset removal ", logPath);
+    if (!name)
+        return TRUE;
+    for (char* c = name; *c; c++)
+        if (*c == '\\')
+            *c = '/';
+    CharUpperA(name);
+    SetLastError(0);
+    s_removalMutex = CreateMutexA(0, FALSE, name);
+    FreeMem(name);
+    return GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
 // Copies the program to a new file in the temporary folder and starts it
 // there with the log as its argument, so that this copy and its folder can
 // go. Failures end the uninstallation without a word.
@@ -79,11 +88,16 @@ static void Relocate(const char* logPath)
 {
     char* copy = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
     char* arguments = JoinStrings(" ", logPath);
+    HANDLE process = 0, inherited;
     if (copy && arguments && GetTempFileNameA(g_app.tempFolder, "QST", 0, copy)
         && CopyFileA(g_app.modulePath, copy, FALSE))
-        CloseHandle(StartProcess(copy, arguments,
-                                 CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
-                                 g_app.tempFolder, STARTF_FORCEONFEEDBACK, 0));
+        process = StartProcess(copy, arguments,
+                               CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
+                               g_app.tempFolder, STARTF_FORCEONFEEDBACK, 0);
+    // The copy never uses the handle: holding it is the whole point.
+    if (process && s_removalMutex)
+        DuplicateHandle(GetCurrentProcess(), s_removalMutex, process, &inherited, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    CloseHandle(process);
     FreeMem(arguments);
     FreeMem(copy);
 }
@@ -93,7 +107,10 @@ static void Relocate(const char* logPath)
 // something else holds open stays in the temporary folder rather than
 // keeping a command interpreter busy for ever. The counter grows by a
 // letter, which the command interpreters of every Windows understand.
-static void DeleteSelfAfterExit()
+// Started as the process's last act, when it has nothing left to show, so
+// that no message box left open outlasts the tries; without a console
+// window of its own, which the programs it runs would share.
+void StartSelfDeletion()
 {
     char* batch = JoinStrings(g_app.tempFolder, "\\delself.bat");
     char* text = JoinStrings("@echo off\r\nset n=\r\n:try\r\ndel \"", g_app.modulePath, "\"\r\nif not exist \"",
@@ -110,7 +127,7 @@ static void DeleteSelfAfterExit()
         WriteFile(file, script, lstrlenA(script), &written, 0);
         CloseHandle(file);
         SetFileAttributesA(batch, FILE_ATTRIBUTE_NORMAL);
-        CloseHandle(StartProcess(0, batch, DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, 0, STARTF_USESHOWWINDOW, SW_HIDE));
+        CloseHandle(StartProcess(0, batch, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, 0, STARTF_USESHOWWINDOW, SW_HIDE));
     }
     FreeMem(script);
     FreeMem(text);
@@ -136,30 +153,23 @@ static void ShowUninstallerDialog(const char* caption)
         DialogBoxIndirectParamA(g_app.instance, dialog, 0, PageProc, UNINSTALLER_SLOT);
 }
 
-void RunUninstaller(BOOL rollback)
+BOOL RunUninstaller(BOOL rollback)
 {
     BOOL relocated = FALSE;
     char* path = rollback ? DupString(g_app.tempLogPath, 0) : LocateLog(&relocated);
-    char* text = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                              FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD size = GetFileSize(file, 0);
-        DWORD read;
-        if (size != INVALID_FILE_SIZE && (text = (char*)AllocMem(size + 1)))
-            ReadFile(file, text, size, &read, 0);
-        CloseHandle(file);
-        // The rollback's log is the running installation's own temporary
-        // file: read or not, it goes.
-        if (rollback)
-            DeleteFileA(path);
+    if (!rollback && !relocated && path && !TakeRemovalMutex(path)) {
+        ShowMessage1(0, kRuntimeCaption, "卸载程序已经在运行，请等待它结束。", 0, MB_ICONEXCLAMATION);
+        FreeMem(path);
+        return FALSE;
     }
-    char* lines[4];
+    char* text = ReadWholeFile(path);
+    // The rollback's log is the running installation's own temporary file:
+    // read or not, it goes.
+    if (rollback)
+        DeleteFileA(path);
+    char* lines[LOG_HEADER_LINES];
     char* rest = text;
-    int count = 0;
-    while (rest && count < 4 && (lines[count] = CutLine(&rest)))
-        count++;
-    if (count == 4 && !lstrcmpA(lines[0], kLogHeader)) {
+    if (CutLogHeader(&rest, lines)) {
         g_app.logText = text;
         g_app.logBody = rest;
         if (rollback) {
@@ -190,8 +200,7 @@ void RunUninstaller(BOOL rollback)
         // Someone chose to remove the product: say why nothing happens.
         ShowMessage1(0, kRuntimeCaption, "安装日志 %s 丢失或已损坏，无法卸载。", path, MB_ICONERROR);
     }
-    if (relocated)
-        DeleteSelfAfterExit();
     FreeMem(text);
     FreeMem(path);
+    return relocated;
 }

@@ -4,7 +4,9 @@
 // script turns into PNGs.
 //   page_screens OUTDIR [SUFFIX]    every page, both layouts (with SUFFIX: the large one,
 //                                   names ending in SUFFIX)
-//   page_screens OUTDIR PACKAGE     the pages of PACKAGE, walked with Next
+//   page_screens OUTDIR PACKAGE [PREFIX]
+//                                   the pages of PACKAGE, walked with Next, saved
+//                                   as PREFIX-01 ... ("page" without PREFIX)
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -95,7 +97,7 @@ int main(int argc, char** argv)
         HWND frame = WaitForWindow(runtime, IsWizardFrame);
         if (!frame)
             return 1;
-        Walk(runtime, frame, "page");
+        Walk(runtime, frame, argc > 3 ? argv[3] : "page");
         return 0;
     }
     // A suffix marks a second run (at another DPI): the large layout only.

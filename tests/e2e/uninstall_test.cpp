@@ -136,6 +136,9 @@ struct Removal {
     std::string closedTitle;           // the dialog's title line when it ended
     std::vector<std::string> treeAtStart;   // the leftover tree as it was first shown
     bool copiesGone = false;           // QST*.tmp and delself.bat gone afterwards
+    // Visible windows of other processes while the copies went (a console
+    // of the self-deletion batch), by class name.
+    std::vector<std::string> windowsAfterwards;
 };
 
 struct RemovalOptions {
@@ -253,9 +256,15 @@ Removal Uninstall(const InstallProject& project, const RemovalOptions& options =
     // The batch tries once a second until the copy's process has ended.
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(100))
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(100)) {
+        for (HWND window : ForeignWindows()) {
+            char name[64] = "";
+            GetClassNameA(window, name, sizeof(name));
+            result.windowsAfterwards.push_back(name);
+        }
         if ((result.copiesGone = TempFiles("QST*.tmp").empty() && !Exists(std::string(temp) + "delself.bat")))
             break;
+    }
     return result;
 }
 
@@ -708,6 +717,128 @@ TEST_F(Uninstaller, RuntimeOfAMultipleOfSixtyFourKibibytesInstallsAndUninstalls)
     EXPECT_TRUE(removal.copiesGone);
     EXPECT_FALSE(Exists(project.installPath));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, project.UninstallKey()));
+}
+
+// A second installation over the first keeps the first log's lines for what
+// is still there: the INI file and the registry key level that the first
+// made, which the second found, go with the one removal.
+TEST_F(Uninstaller, ReinstallThenUninstallLeavesNothing)
+{
+    InstallProject project("UnReinstall");
+    project.Source("src\\app.txt", "app");
+    project.sections = "[files]\nsource=src\\app.txt\n"
+                       "[ini]\nfile=%InstallPath%\\settings.ini\nsection=Main\nkey=Mode\nvalue=1\n"
+                       "[registry]\nroot=HKCU\nkey=Software\\QS UnReinstall\\Settings\nname=Runs\ntype=dword\ndata=1\n";
+    std::string package = project.Build();
+    ASSERT_FALSE(package.empty());
+    ASSERT_EQ(RunInstaller(package).exitCode, 0);
+    std::vector<std::string> firstLog = ReadLines(project.LogPath());
+    ASSERT_EQ(RunInstaller(package).exitCode, 0);
+    std::vector<std::string> log = ReadLines(project.LogPath());
+    for (const std::string& line : firstLog)
+        EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << "lost: " << line;
+    Removal removal = Uninstall(project);
+    EXPECT_EQ(removal.relocatedExit, 0);
+    EXPECT_FALSE(removal.leftoverView);
+    EXPECT_FALSE(Exists(project.installPath));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\QS UnReinstall"));
+}
+
+// A file held open during the installation is replaced at the restart, and
+// the log names it: the removal after the restart deletes it.
+TEST_F(Uninstaller, FileReplacedAtRestartIsRemoved)
+{
+    InstallProject project("UnRestart");
+    project.Source("src\\busy.dll", "new");
+    project.sections = "[files]\nsource=src\\busy.dll\n";
+    std::string package = project.Build();
+    ASSERT_FALSE(package.empty());
+    const std::string busy = project.installPath + "\\busy.dll";
+    CreateDirectoryA(project.installPath.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(busy, "old", 3));
+    HANDLE held = CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // No to the question: a copy that the restart puts in place; no restart now.
+    InstallRun run = RunInstaller(package);
+    CloseHandle(held);
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ReadText(busy), "old");
+    RunAndWaitForRestart();
+    EXPECT_EQ(ReadText(busy), "new");
+    Removal removal = Uninstall(project);
+    EXPECT_EQ(removal.relocatedExit, 0);
+    EXPECT_FALSE(removal.leftoverView);
+    EXPECT_FALSE(Exists(project.installPath));
+}
+
+// The self-deletion batch starts only when the copy has shown its last
+// message: one held open for a minute leaves no copy behind, and the batch
+// shows no window of its own.
+TEST_F(Uninstaller, LastMessageHeldOpenLeavesNoCopyAndNoWindow)
+{
+    InstallProject project("UnHeld");
+    project.Source("src\\app.txt", "app");
+    project.sections = "[files]\nsource=src\\app.txt\n";
+    std::string package = project.Build();
+    ASSERT_FALSE(package.empty());
+    ASSERT_EQ(RunInstaller(package).exitCode, 0);
+    RemovalOptions options;
+    options.answer = [](const SeenBox& box) {
+        if (box.view.text.find("已经完全从您的电脑中删除了") != std::string::npos)
+            Sleep(60000);
+        return 0;
+    };
+    Removal removal = Uninstall(project, options);
+    EXPECT_EQ(removal.relocatedExit, 0);
+    ASSERT_EQ(removal.boxes.size(), 2u);
+    EXPECT_TRUE(removal.copiesGone);
+    EXPECT_TRUE(TempFiles("QST*.tmp").empty());
+    EXPECT_EQ(removal.windowsAfterwards, std::vector<std::string>());
+}
+
+// While one removal runs, a second uninstaller of the product says so and
+// leaves nothing behind; the first goes on.
+TEST_F(Uninstaller, SecondUninstallerSaysTheRemovalRuns)
+{
+    InstallProject project("UnTwice");
+    project.Source("src\\app.txt", "app");
+    project.sections = "[files]\nsource=src\\app.txt\n";
+    std::string package = project.Build();
+    ASSERT_FALSE(package.empty());
+    ASSERT_EQ(RunInstaller(package).exitCode, 0);
+    const std::string command = RegistryString(HKEY_LOCAL_MACHINE, project.UninstallKey(), "UninstallString");
+    MessageBoxView second;
+    long secondExit = -1;
+    size_t copiesWithSecond = 0;
+    RemovalOptions options;
+    options.answer = [&](const SeenBox& box) {
+        if (box.view.text.find("您真的要从您的计算机中完全删除") == 0 && secondExit == -1) {
+            // The first asks; the second starts now.
+            Process other;
+            std::string line = command;
+            STARTUPINFOA startup{};
+            startup.cb = sizeof(startup);
+            if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &other.info)) {
+                other.started = true;
+                HWND shown = WaitForWindow(other, IsMessageBox);
+                if (shown) {
+                    second = ReadMessageBox(shown);
+                    Click(shown, IDOK);
+                }
+                secondExit = other.WaitForExit();
+            }
+            copiesWithSecond = TempFiles("QST*.tmp").size();
+        }
+        return 0;
+    };
+    Removal removal = Uninstall(project, options);
+    EXPECT_EQ(second.caption, "Quillset");
+    EXPECT_EQ(second.text, "卸载程序已经在运行，请等待它结束。");
+    EXPECT_EQ(secondExit, 0);
+    EXPECT_EQ(copiesWithSecond, 0u);
+    EXPECT_EQ(removal.relocatedExit, 0);
+    EXPECT_TRUE(removal.copiesGone);
+    EXPECT_FALSE(Exists(project.installPath));
 }
 
 // A file in use is tried again on Yes, then left for the restart with the
