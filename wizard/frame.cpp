@@ -59,6 +59,25 @@ static void ShowButton(HWND frame, int id, BOOL show)
     EnableWindow(button, show);
 }
 
+// Enter presses the frame's default button: Next, and on the finish page
+// Finish in Cancel's place. Some control must hold the focus: without one
+// the system hands keys to the frame as system keys, and Enter, Escape and
+// Tab would do nothing. A page keeps the control it chose itself (a text to
+// type in); otherwise the default button takes it, or Cancel while there is
+// none.
+static void SettleFocus(HWND frame)
+{
+    int button = g_app.currentPage == FINISH_SLOT ? IDC_CANCEL : IDC_NEXT;
+    SendMessageA(frame, DM_SETDEFID, button, 0);
+    HWND focus = GetFocus();
+    if (focus && IsChild(g_app.pageWindow, focus) && IsWindowEnabled(focus))
+        return;
+    focus = GetDlgItem(frame, button);
+    if (!IsWindowEnabled(focus))
+        focus = GetDlgItem(frame, IDC_CANCEL);
+    SendMessageA(frame, WM_NEXTDLGCTL, (WPARAM)focus, TRUE);
+}
+
 static void EndWizard(HWND frame)
 {
     DestroyWindow(g_app.pageWindow);
@@ -96,6 +115,7 @@ static void Next(HWND frame)
     ShowButton(frame, IDC_BACK, navigable);
     if (!navigable)
         ShowButton(frame, IDC_NEXT, FALSE);
+    SettleFocus(frame);
 }
 
 static void Back(HWND frame)
@@ -107,6 +127,7 @@ static void Back(HWND frame)
     if (g_app.previousPage < 0)
         ShowButton(frame, IDC_BACK, FALSE);
     ShowPage(frame, slot);
+    SettleFocus(frame);
 }
 
 static BOOL Confirm(HWND frame, const char* question)
@@ -164,6 +185,7 @@ static void Start(HWND frame)
     GetClientRect(frame, &client);
     g_bandHeight = client.bottom - line.top;
     ShowPage(frame, FindEnabledSlot(g_app.currentPage + 1, 1));
+    SettleFocus(frame);
 }
 
 void DrawStripe(HDC dc, const POINT* corners)
@@ -208,7 +230,7 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG:
         Start(frame);
-        return TRUE;
+        return FALSE;   // Start has set the focus
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:

@@ -375,6 +375,12 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         OnCommand(page, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
+    case WM_NEXTDLGCTL:
+        // A rich edit moves on with Tab itself, asking its parent, the page:
+        // the frame's order runs through the page and the frame's buttons.
+        if (g_app.frameWindow)
+            SendMessageA(g_app.frameWindow, message, wParam, lParam);
+        return TRUE;
     case WM_NOTIFY:
         OnLeftoverNotify(page, (const NMHDR*)lParam);
         return FALSE;

@@ -117,6 +117,90 @@ TEST_P(Wizard, CancelAnsweredNoStaysAndYesEnds)
     EXPECT_EQ(wizard.process.WaitForExit(), 0);
 }
 
+// Keys as the keyboard sends them: to the control with the focus in the
+// foreground window; with SHIFT held down.
+void PressKey(HWND window, WORD key, bool shift = false)
+{
+    SetForegroundWindow(window);
+    std::vector<INPUT> input;
+    for (WORD vk : { shift ? WORD(VK_SHIFT) : WORD(0), key, key, shift ? WORD(VK_SHIFT) : WORD(0) }) {
+        INPUT one{};
+        one.type = INPUT_KEYBOARD;
+        one.ki.wVk = vk;
+        one.ki.dwFlags = input.size() >= 2 ? KEYEVENTF_KEYUP : 0;
+        input.push_back(one);
+    }
+    input.erase(std::remove_if(input.begin(), input.end(), [](const INPUT& i) { return !i.ki.wVk; }), input.end());
+    SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+    Sleep(100);
+}
+
+// A click of the left mouse button at POINT on the screen.
+void ClickAt(POINT point)
+{
+    SetCursorPos(point.x, point.y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+    Sleep(300);
+}
+
+HWND FocusOf(const Process& process)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(process.info.dwThreadId, &info) ? info.hwndFocus : nullptr;
+}
+
+// Enter presses the default button on every page, the finish page's Finish
+// included, Escape asks the cancel question, Tab and Shift+Tab move the
+// focus; also after the language was chosen with the mouse.
+TEST_P(Wizard, KeysWorkOnEveryPage)
+{
+    WizardScript script(Small());
+    script.Enable({ 0, 1, 2, 3, 6, 8, 9, 10, 11 });
+    script.OfferLanguages({ 9, 4 });
+    script.SetLicence("{\\rtf1 Licence terms}");
+    script.AddShortcut("<Temp>\\%ShortcutsGroup%\\Guide.lnk");
+    RunningWizard wizard(script, "Keys");
+    ASSERT_TRUE(wizard.Started());
+    // English chosen with the mouse: the list opened and its item clicked.
+    HWND combo = GetDlgItem(wizard.Page(), IDC_COMBO);
+    RECT box;
+    GetWindowRect(combo, &box);
+    int english = SendMessageA(combo, CB_GETITEMDATA, 0, 0) == 9 ? 0 : 1;
+    ClickAt({ (box.left + box.right) / 2, (box.top + box.bottom) / 2 });
+    int itemHeight = static_cast<int>(SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0));
+    ClickAt({ (box.left + box.right) / 2, box.bottom + itemHeight * english + itemHeight / 2 + 2 });
+    ASSERT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), english);
+    struct Step {
+        int page, next;
+    };
+    for (Step step : { Step{ 0, 1 }, Step{ 1, 2 }, Step{ 2, 3 }, Step{ 3, 6 }, Step{ 6, 8 }, Step{ 8, 9 },
+                       Step{ 9, 11 } }) {
+        SCOPED_TRACE("page " + std::to_string(step.page));
+        HWND before = FocusOf(wizard.process);
+        EXPECT_TRUE(before && IsChild(wizard.frame, before)) << "some control has the focus";
+        PressKey(wizard.frame, VK_TAB);
+        EXPECT_NE(FocusOf(wizard.process), before) << "Tab moves the focus";
+        PressKey(wizard.frame, VK_TAB, true);
+        EXPECT_EQ(FocusOf(wizard.process), before) << "Shift+Tab moves it back";
+        if (step.page == 1) {
+            PressKey(wizard.frame, VK_ESCAPE);
+            EXPECT_EQ(wizard.AnswerMessageBox(IDNO).text, "Quit the setup?");
+        }
+        PressKey(wizard.frame, VK_RETURN);
+        // The ready page's Install runs the installing page on to the finish page.
+        ASSERT_TRUE(wizard.WaitForPage("Page " + std::to_string(step.next), 60000));
+    }
+    HWND finish = FocusOf(wizard.process);
+    EXPECT_TRUE(finish && IsChild(wizard.frame, finish));
+    PressKey(wizard.frame, VK_RETURN);
+    EXPECT_EQ(wizard.process.WaitForExit(), 0) << "Enter is Finish";
+}
+
 TEST_P(Wizard, LanguageChangeRetextsPageFrameAndButtons)
 {
     WizardScript script(Small());
