@@ -824,6 +824,7 @@ static void WriteThroughPart(const Bytes& runtime, const Project& project, const
     Bytes stream = CompressStream(project.script);
     block.insert(block.end(), stream.begin(), stream.end());
     part.Write(block);
+    part.Write(SigningPadding(part.Position()));
     if (part.Position() - p > kDataLimit)
         beyondLimit();
     part.Cut();

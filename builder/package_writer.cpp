@@ -1,8 +1,9 @@
 // Package layout: runtime image (its DOS header holding P, its size),
-// PackageHeader, FileGroups of entries, ScriptBlock; then the script read
-// size and the checksum.
+// PackageHeader, FileGroups of entries, ScriptBlock (its stream padded for
+// signing); then the script read size and the checksum.
 #include "package_writer.h"
 
+#include <algorithm>
 #include <zlib.h>
 
 namespace quillset {
@@ -116,18 +117,62 @@ Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLengt
     return out;
 }
 
+// The fields that signing the package writes, as the runtime's self-check
+// takes them: the CheckSum 0 and no security entry. A signed image loses its
+// signature, which the package's DOS header would break anyway, and ends
+// where its certificate table began.
+static void ClearSigningFields(Bytes* image)
+{
+    Bytes& b = *image;
+    const uint32_t peAt = ReadU32(&b[DOS_PE_HEADER]);
+    if (peAt > b.size() || b.size() - peAt < PE_SIGNED_HEADERS)
+        return;
+    uint8_t* pe = &b[peAt];
+    const uint32_t security = SecurityEntryOffset(pe);
+    if (!security)
+        return;
+    const uint32_t tableAt = ReadU32(pe + security);
+    const uint64_t tableEnd = uint64_t{ tableAt } + ReadU32(pe + security + 4);
+    std::fill(pe + PE_CHECKSUM, pe + PE_CHECKSUM + 4, 0);
+    std::fill(pe + security, pe + security + 8, 0);
+    if (tableAt >= peAt + PE_SIGNED_HEADERS && tableEnd == b.size())
+        b.resize(tableAt);
+}
+
+// K empty fixed-code blocks (10 bits each: BFINAL 0, BTYPE 01, the
+// end-of-block code 0000000) and an empty stored block (3 bits, the rest of
+// the byte, 00 00 FF FF) take 5, 6, 7, 9, 10, 11 or 12 bytes for K = 0 to 6:
+// one length for every remainder modulo 8, and the stream still ends in a
+// sync flush.
+Bytes SigningPadding(uint64_t size)
+{
+    const size_t missing = (CERTIFICATE_ALIGNMENT - size % CERTIFICATE_ALIGNMENT) % CERTIFICATE_ALIGNMENT;
+    Bytes padding;
+    for (size_t k = 0; missing && padding.empty(); k++) {
+        const size_t length = (10 * k + 3 + 7) / 8 + 4;
+        if (length % CERTIFICATE_ALIGNMENT != missing)
+            continue;
+        padding.assign(length, 0);
+        for (size_t block = 0; block < k; block++)
+            padding[(10 * block + 1) / 8] |= 1 << (10 * block + 1) % 8;   // BTYPE 01
+        padding[length - 2] = padding[length - 1] = 0xFF;
+    }
+    return padding;
+}
+
 bool PlaceRuntime(const Bytes& runtime, Bytes* head, std::string* error)
 {
     if (runtime.size() < DOS_HEADER_SIZE || runtime[0] != 'M' || runtime[1] != 'Z') {
         *error = "the runtime image is not a Windows executable";
         return false;
     }
-    if (runtime.size() > 0xFFFFFFFFu - PACKAGE_OFFSET_PADDING) {
-        *error = "the runtime image is " + std::to_string(runtime.size()) + " bytes; it must be below 4 GiB";
+    *head = runtime;
+    ClearSigningFields(head);
+    if (head->size() > 0xFFFFFFFFu - PACKAGE_OFFSET_PADDING) {
+        *error = "the runtime image is " + std::to_string(head->size()) + " bytes; it must be below 4 GiB";
         return false;
     }
-    const uint32_t p = PlacedImageSize(static_cast<uint32_t>(runtime.size()));
-    *head = runtime;
+    const uint32_t p = PlacedImageSize(static_cast<uint32_t>(head->size()));
     head->resize(p, 0);
     WritePackageOffset(head->data(), p);
     return true;
@@ -177,6 +222,8 @@ bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, co
     ScriptWriter::putU32(out, static_cast<uint32_t>(script.size()));
     Bytes stream = CompressStream(script);
     out.insert(out.end(), stream.begin(), stream.end());
+    Bytes padding = SigningPadding(out.size());
+    out.insert(out.end(), padding.begin(), padding.end());
     put32(DOS_SCRIPT_READ_SIZE, script.size());
     put32(DOS_CHECKSUM, Adler32(out.data() + CHECKSUM_START, out.size() - CHECKSUM_START));
     return true;

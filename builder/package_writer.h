@@ -56,11 +56,17 @@ Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLengt
 
 // The runtime image with its package offset set to its size, padded by 16
 // zero bytes when that size is a multiple of 64 KiB (the offset's low word
-// must not read 0). False with *ERROR when the image is no Windows executable.
+// must not read 0), its PE CheckSum 0 and its own signature, if any,
+// removed. False with *ERROR when the image is no Windows executable.
 bool PlaceRuntime(const Bytes& runtime, Bytes* head, std::string* error);
 // The package offset P of a package or image FILE, or of its first bytes up
 // to its PE header (0: no package).
 uint64_t PackageOffsetOf(const Bytes& file);
+
+// What ends a package of SIZE bytes on a multiple of 8, where signing
+// appends its certificate table with nothing between: empty deflate blocks
+// that continue the script's stream, itself ending in a sync flush.
+Bytes SigningPadding(uint64_t size);
 
 // Builds the whole package; false with *error set when the runtime image is
 // refused (PlaceRuntime), or the data exceeds 4 GiB.

@@ -70,21 +70,29 @@ static void SettleVariables()
 }
 
 // The uninstaller: the image without the package, both words of its
-// package offset 0.
+// package offset 0. A signed package's CheckSum and certificate table are
+// not the image's: its headers lose them.
 static void WriteUninstallerImage(const char* path)
 {
     DWORD size = g_app.packageOffset, written;
-    const BYTE* image = PackageBytes(0, size);
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    if (!image || file == INVALID_HANDLE_VALUE)
-        return;
-    BYTE header[DOS_HEADER_SIZE];
-    MoveMemory(header, image, sizeof(header));
-    WritePackageOffset(header, 0);
-    WriteFile(file, header, sizeof(header), &written, 0);
-    WriteFile(file, image + sizeof(header), size - sizeof(header), &written, 0);
-    CloseHandle(file);
+    const BYTE* source = PackageBytes(0, size);
+    BYTE* image = source ? (BYTE*)AllocMem(size) : 0;
+    HANDLE file = image ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0)
+                        : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        MoveMemory(image, source, size);
+        WritePackageOffset(image, 0);
+        DWORD pe = ReadU32(image + DOS_PE_HEADER);
+        DWORD security = pe < size && size - pe >= PE_SIGNED_HEADERS ? SecurityEntryOffset(image + pe) : 0;
+        if (security) {
+            ZeroMem(image + pe + PE_CHECKSUM, 4);
+            ZeroMem(image + pe + security, 8);
+        }
+        WriteFile(file, image, size, &written, 0);
+        CloseHandle(file);
+    }
+    FreeMem(image);
 }
 
 // Runs LINE_STEP on every line of LIST after a check point; FALSE when the

@@ -9,7 +9,9 @@ enum {
     DOS_PACKAGE_OFFSET_LOW = 0x12,  /* u16: low 16 bits of P; 0 = no package, the uninstaller */
     DOS_SCRIPT_READ_SIZE = 0x1C,    /* u32: bytes read as the compressed script */
     DOS_PACKAGE_OFFSET_HIGH = 0x20, /* u16: high 16 bits of P (a reserved word, 0 in a linked image) */
-    DOS_CHECKSUM = 0x24,            /* u32: Adler-32 of the file from CHECKSUM_START to its end */
+    DOS_CHECKSUM = 0x24,            /* u32: Adler-32 of the file from CHECKSUM_START to its end
+                                       (of a signed file: to its certificate table), the PE
+                                       CheckSum and security entry taken as zeros */
     CHECKSUM_START = 40,
     DOS_HEADER_SIZE = 64,
     PACKAGE_HEADER_SIZE = 12,       /* dataOffset, scriptOffset, unpackedTotal */
@@ -17,6 +19,36 @@ enum {
        the low word of P never reads 0 in a package. */
     PACKAGE_OFFSET_PADDING = 16,
 };
+
+/* The PE fields that Authenticode signing writes: the optional header's
+   CheckSum and the security entry of the data directory (u32 file offset,
+   u32 size of the certificate table appended at the end of the file). */
+enum {
+    DOS_PE_HEADER = 0x3C,                        /* u32: file offset of "PE\0\0" */
+    PE_OPTIONAL_HEADER = 24,                     /* after the signature and the file header */
+    PE_CHECKSUM = PE_OPTIONAL_HEADER + 64,       /* u32, in PE32 and PE32+ alike */
+    PE32_SECURITY = PE_OPTIONAL_HEADER + 128,    /* data directory entry 4 */
+    PE32PLUS_SECURITY = PE_OPTIONAL_HEADER + 144,
+    PE_SIGNED_HEADERS = PE32PLUS_SECURITY + 8,   /* bytes from "PE" that hold both fields */
+    /* The table starts on a multiple of 8; a package that ends on one gets
+       no padding before it, so its checksum still holds once signed. */
+    CERTIFICATE_ALIGNMENT = 8,
+};
+
+static inline uint32_t ReadU32(const uint8_t* at)
+{
+    return at[0] | at[1] << 8 | at[2] << 16 | (uint32_t)at[3] << 24;
+}
+
+/* The offset of the security entry from the signature "PE\0\0" at PE
+   (PE_SIGNED_HEADERS bytes), or 0 when they are no PE32 or PE32+ headers. */
+static inline uint32_t SecurityEntryOffset(const uint8_t* pe)
+{
+    uint32_t magic = pe[PE_OPTIONAL_HEADER] | pe[PE_OPTIONAL_HEADER + 1] << 8;
+    if (ReadU32(pe) != 0x4550)
+        return 0;
+    return magic == 0x10B ? PE32_SECURITY : magic == 0x20B ? PE32PLUS_SECURITY : 0;
+}
 
 /* P, the file offset of the PackageHeader, from a DOS header; 0 when the low
    word is 0, whatever the high word holds: that file is the uninstaller. */

@@ -57,24 +57,50 @@ PackageResult LoadPackage()
     if (size == INVALID_FILE_SIZE && GetLastError())
         return Fail("Error retrieving the module file size.");
     ULONGLONG total = (ULONGLONG)sizeHigh << 32 | size;
-    // The checksum covers neither word of P: a flipped bit there must not
-    // send the reads below outside the file or the uninstaller's copy of the
-    // image below its DOS header.
-    if (p < DOS_HEADER_SIZE || p > total - PACKAGE_HEADER_SIZE)
-        return Fail(kDamaged);
-    // A file shorter than the checked start has nothing to fold: the sum stays 1.
-    ULONGLONG remaining = total > CHECKSUM_START ? total - CHECKSUM_START : 0;
-    DWORD sum = 1;
-    SetFilePointer(g_app.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
     // Pieces of 64 KiB: a package of hundreds of megabytes in 512-byte reads
     // took a second of system calls under Wine before the wizard appeared.
     enum { CHECK_PIECE = 0x10000 };
+
+    // Signing sets the PE CheckSum and the security entry and appends the
+    // certificate table to the package: the sum takes both fields as the
+    // builder wrote them, zeros, and ends where the table starts. A table
+    // that does not end the file is damage; from here on TOTAL counts the
+    // bytes before it. The CheckSum counts as zero unsigned too: removing a
+    // signature rewrites it. Headers beyond the first piece (no linked image
+    // has them there) are taken as they are.
+    DWORD peAt = *(DWORD*)(header + DOS_PE_HEADER);
+    BYTE pe[PE_SIGNED_HEADERS];
+    DWORD security = 0;
+    if (peAt - CHECKSUM_START <= CHECK_PIECE - PE_SIGNED_HEADERS && ReadAt(peAt, pe, sizeof(pe), &got)
+        && got == sizeof(pe))
+        security = SecurityEntryOffset(pe);
+    DWORD tableAt = security ? *(DWORD*)(pe + security) : 0;
+    if (tableAt) {
+        if ((ULONGLONG)tableAt + *(DWORD*)(pe + security + 4) != total)
+            return Fail(kDamaged);
+        total = tableAt;
+    }
+    // The checksum covers neither word of P: a flipped bit there must not
+    // send the reads below outside the checked bytes or the uninstaller's
+    // copy of the image below its DOS header. The sum below thus starts
+    // before its end.
+    if (p < DOS_HEADER_SIZE || p + PACKAGE_HEADER_SIZE > total)
+        return Fail(kDamaged);
+    ULONGLONG remaining = total - CHECKSUM_START;
+    DWORD sum = 1;
+    SetFilePointer(g_app.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
     BYTE* piece = (BYTE*)AllocMem(CHECK_PIECE);
     while (remaining) {
         DWORD want = remaining < CHECK_PIECE ? (DWORD)remaining : CHECK_PIECE;
         if (!piece || !ReadFile(g_app.moduleFile, piece, want, &got, 0) || got != want) {
             FreeMem(piece);
             return Fail("警告:校验文件的CRC时发现错误!");
+        }
+        if (security) {   // the first piece holds both fields
+            BYTE* headers = piece + peAt - CHECKSUM_START;
+            *(DWORD*)(headers + PE_CHECKSUM) = 0;
+            *(DWORD*)(headers + security) = *(DWORD*)(headers + security + 4) = 0;
+            security = 0;
         }
         sum = Adler32(sum, piece, want);
         remaining -= want;
@@ -84,7 +110,8 @@ PackageResult LoadPackage()
         return Fail(kDamaged);
 
     // The checksum has covered these bytes; the reads are not checked again,
-    // but the offsets they hold must lie inside the file.
+    // but the offsets they hold must lie inside the checked bytes: a
+    // certificate table that starts before the script block is damage.
     PackageHeader* package = &g_app.package;
     ReadAt(p, package, sizeof(*package), &got);
     if (package->dataOffset < PACKAGE_HEADER_SIZE || package->dataOffset > package->scriptOffset
@@ -99,6 +126,8 @@ PackageResult LoadPackage()
         FreeMem(compressed);
         return Fail(kDamaged);
     }
+    // The read may take in the builder's padding or a certificate table behind
+    // the stream: the script is complete before them and nothing more fits it.
     got = 0;
     ReadFile(g_app.moduleFile, compressed, readSize, &got, 0);
     int produced = InflateStream(compressed, got, g_app.script, scriptSize, 0, 0);

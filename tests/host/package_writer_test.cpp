@@ -125,4 +125,75 @@ TEST(PackageWriter, PackageOffsetAboveSixtyFourKibibytes)
     EXPECT_EQ(error, "the runtime image is not a Windows executable");
 }
 
+// A PE32 or PE32+ image signed as Authenticode leaves it: CheckSum set, the
+// security entry naming the certificate table at its end.
+Bytes SignedRuntime(size_t n, uint16_t magic)
+{
+    Bytes image = Runtime(n);
+    const uint32_t security = magic == 0x10B ? PE32_SECURITY : PE32PLUS_SECURITY;
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; i++)
+            image[at + i] = (v >> (8 * i)) & 0xFF;
+    };
+    put32(DOS_PE_HEADER, 0x80);
+    put32(0x80, 0x4550);
+    image[0x80 + PE_OPTIONAL_HEADER] = magic & 0xFF;
+    image[0x80 + PE_OPTIONAL_HEADER + 1] = magic >> 8;
+    put32(0x80 + PE_CHECKSUM, 0x1B997);
+    put32(0x80 + security, static_cast<uint32_t>(n));
+    put32(0x80 + security + 4, 24);
+    image.resize(n + 24, 0xCE);
+    return image;
+}
+
+// Packages are ready to be signed: the CheckSum 0, no security entry, the
+// size a multiple of 8 (zeros after the script's stream, which still
+// inflates whole), and the checksum over all of it; a signed runtime image
+// loses its table.
+TEST(PackageWriter, PackagesArePreparedForSigning)
+{
+    ScriptWriter script;
+    script.record(1, { "%InstallPath%", "x" });
+    for (uint16_t magic : { 0x10B, 0x20B }) {
+        for (size_t image : { 4096, 4099, 4101 }) {
+            SCOPED_TRACE(std::to_string(magic) + " " + std::to_string(image));
+            Bytes package;
+            std::string error;
+            ASSERT_TRUE(WritePackage(SignedRuntime(image, magic), {}, script.finish(), &package, &error)) << error;
+            const size_t p = PackageOffsetOf(package);
+            EXPECT_EQ(p, image) << "the image ends where its table began";
+            const uint32_t security = magic == 0x10B ? PE32_SECURITY : PE32PLUS_SECURITY;
+            EXPECT_EQ(U32(package, 0x80 + PE_CHECKSUM), 0u);
+            EXPECT_EQ(U32(package, 0x80 + security), 0u);
+            EXPECT_EQ(U32(package, 0x80 + security + 4), 0u);
+            EXPECT_EQ(package.size() % CERTIFICATE_ALIGNMENT, 0u);
+            const size_t block = p + U32(package, p + 4);
+            EXPECT_EQ(Inflate(&package[block + 4], package.size() - block - 4, script.finish().size()), script.finish());
+            EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
+        }
+    }
+    // Every length of padding continues a stream as empty blocks: the data
+    // still inflates whole, and the stream ends in a sync flush.
+    Bytes data(300, 'd');
+    Bytes stream = CompressStream(data);
+    for (size_t size = 0; size < CERTIFICATE_ALIGNMENT; size++) {
+        Bytes padding = SigningPadding(size);
+        EXPECT_EQ((size + padding.size()) % CERTIFICATE_ALIGNMENT, 0u) << size;
+        Bytes padded = stream;
+        padded.insert(padded.end(), padding.begin(), padding.end());
+        z_stream z{};
+        inflateInit(&z);
+        Bytes out(data.size() + 1);
+        z.next_in = padded.data();
+        z.avail_in = static_cast<uInt>(padded.size());
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        EXPECT_EQ(inflate(&z, Z_SYNC_FLUSH), Z_OK) << size;
+        EXPECT_EQ(z.avail_in, 0u) << "every byte is deflate data: " << size;
+        EXPECT_EQ(z.total_out, data.size()) << size;
+        inflateEnd(&z);
+        EXPECT_EQ(0, memcmp(padded.data() + padded.size() - 4, "\x00\x00\xFF\xFF", 4)) << size;
+    }
+}
+
 }  // namespace
