@@ -73,6 +73,22 @@ void CancelWizard(const Process& runtime, HWND frame)
         Click(question, IDYES);
 }
 
+const char kDamagedMessage[] = "\xB0\xB2\xD7\xB0\xCE\xC4\xBC\xFE\xD2\xD1\xCB\xF0\xBB\xB5\xA3\xAC"
+                               "\xCE\xDE\xB7\xA8\xBC\xCC\xD0\xF8\xB0\xB2\xD7\xB0\xA3\xA1";  // 安装文件已损坏，无法继续安装！
+
+void ExpectDamagedPackage(const std::string& path)
+{
+    Process runtime;
+    ASSERT_TRUE(Start(runtime, path));
+    HWND box = WaitForWindow(runtime, IsMessageBox);
+    ASSERT_NE(box, nullptr);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_EQ(view.caption, "Quillset");
+    EXPECT_EQ(view.text, kDamagedMessage);
+    Click(box, IDOK);
+    EXPECT_EQ(runtime.WaitForExit(), 0);
+}
+
 void ExpectSilentWizardThenCancel(const std::string& path)
 {
     Process runtime;

@@ -27,6 +27,11 @@ bool IsWizardFrame(HWND window);  // the frame dialog, not a message box
 // Cancels the wizard of RUNTIME and confirms the question.
 void CancelWizard(const Process& runtime, HWND frame);
 
+// The self-check's one message for a damaged package.
+extern const char kDamagedMessage[];
+// Starts PATH and expects that message alone, with exit code 0.
+void ExpectDamagedPackage(const std::string& path);
+
 // Starts the installer at PATH and expects the wizard with no message box on
 // the way; cancels it and expects exit code 0.
 void ExpectSilentWizardThenCancel(const std::string& path);

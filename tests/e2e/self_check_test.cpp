@@ -8,9 +8,6 @@ namespace {
 
 using namespace e2e;
 
-const char kDamaged[] = "\xB0\xB2\xD7\xB0\xCE\xC4\xBC\xFE\xD2\xD1\xCB\xF0\xBB\xB5\xA3\xAC"
-                        "\xCE\xDE\xB7\xA8\xBC\xCC\xD0\xF8\xB0\xB2\xD7\xB0\xA3\xA1";  // 安装文件已损坏，无法继续安装！
-
 uint32_t U32(const quillset::Bytes& b, size_t at)
 {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
@@ -63,7 +60,7 @@ TEST_F(SelfCheck, DamageInEveryRegionShowsTheOneMessageAndExitsZero)
         ASSERT_NE(box, nullptr);
         MessageBoxView view = ReadMessageBox(box);
         EXPECT_EQ(view.caption, "Quillset");
-        EXPECT_EQ(view.text, kDamaged);
+        EXPECT_EQ(view.text, kDamagedMessage);
         EXPECT_EQ(view.icon, IconKind::Error);
         EXPECT_EQ(VisibleWindows(runtime).size(), 1u);
         Click(box, IDOK);
@@ -75,15 +72,7 @@ TEST_F(SelfCheck, DamageInEveryRegionShowsTheOneMessageAndExitsZero)
 // beyond the end of the file is damage all the same.
 TEST_F(SelfCheck, PackageOffsetBeyondTheFileShowsTheOneMessage)
 {
-    Process runtime;
-    ASSERT_TRUE(Start(runtime, Variant("beyond.exe", DOS_PACKAGE_OFFSET_HIGH + 1, 0x40)));
-    HWND box = WaitForWindow(runtime, IsMessageBox);
-    ASSERT_NE(box, nullptr);
-    MessageBoxView view = ReadMessageBox(box);
-    EXPECT_EQ(view.caption, "Quillset");
-    EXPECT_EQ(view.text, kDamaged);
-    Click(box, IDOK);
-    EXPECT_EQ(runtime.WaitForExit(), 0);
+    ExpectDamagedPackage(Variant("beyond.exe", DOS_PACKAGE_OFFSET_HIGH + 1, 0x40));
 }
 
 TEST_F(SelfCheck, IntactPackageReachesTheWizard)

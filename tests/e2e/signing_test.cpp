@@ -12,8 +12,6 @@ using namespace e2e;
 
 namespace {
 
-const char kDamaged[] = "安装文件已损坏，无法继续安装！";
-
 uint32_t U32(const quillset::Bytes& b, size_t at)
 {
     return ReadU32(&b[at]);
@@ -126,19 +124,6 @@ protected:
 std::unique_ptr<InstallProject> Signing::project_;
 std::string Signing::skip_, Signing::status_;
 
-void ExpectDamaged(const std::string& path)
-{
-    Process runtime;
-    ASSERT_TRUE(Start(runtime, path));
-    HWND box = WaitForWindow(runtime, IsMessageBox);
-    ASSERT_NE(box, nullptr);
-    MessageBoxView view = ReadMessageBox(box);
-    EXPECT_EQ(view.caption, "Quillset");
-    EXPECT_EQ(view.text, kDamaged);
-    Click(box, IDOK);
-    EXPECT_EQ(runtime.WaitForExit(), 0);
-}
-
 TEST_F(Signing, SignedPackageInstallsAndItsUninstallerStarts)
 {
     InstallRun run = RunInstaller(Path("signed.exe"));
@@ -172,26 +157,26 @@ TEST_F(Signing, ChangesOutsideTheTableAndTablesOutOfPlaceAreDamage)
         SCOPED_TRACE(flip.what);
         quillset::Bytes bytes = signed_;
         bytes[flip.at] ^= 0x01;
-        ExpectDamaged(Write("damaged.exe", bytes));
+        ExpectDamagedPackage(Write("damaged.exe", bytes));
     }
     {
         SCOPED_TRACE("a byte appended after the table");
         quillset::Bytes bytes = signed_;
         bytes.push_back(0);
-        ExpectDamaged(Write("appended.exe", bytes));
+        ExpectDamagedPackage(Write("appended.exe", bytes));
     }
     {
         SCOPED_TRACE("a table that does not end the file");
         quillset::Bytes bytes = signed_;
         Put32(bytes, security_ + 4, U32(bytes, security_ + 4) - 8);
-        ExpectDamaged(Write("short-table.exe", bytes));
+        ExpectDamagedPackage(Write("short-table.exe", bytes));
     }
     {
         SCOPED_TRACE("a table that starts before the script block");
         quillset::Bytes bytes = ReadFileBytes(Path("setup.exe"));
         Put32(bytes, security_, static_cast<uint32_t>(p + 4));
         Put32(bytes, security_ + 4, static_cast<uint32_t>(bytes.size() - p - 4));
-        ExpectDamaged(Write("early-table.exe", bytes));
+        ExpectDamagedPackage(Write("early-table.exe", bytes));
     }
 }
 

@@ -320,6 +320,14 @@ void ExpectSame(const std::map<std::string, TreeItem>& before, const std::map<st
     }
 }
 
+// PROJECT with one file, src\app.txt, built: the package, or "".
+std::string BuildOneFileProduct(InstallProject& project)
+{
+    project.Source("src\\app.txt", "app");
+    project.sections = "[files]\nsource=src\\app.txt\n";
+    return project.Build();
+}
+
 class Uninstaller : public ::testing::Test {
 protected:
     void SetUp() override
@@ -538,9 +546,7 @@ TEST_F(Uninstaller, LeftoversAreOfferedAndDeletedAsTicked)
 TEST_F(Uninstaller, CheckBoxesFollowTheirFolders)
 {
     InstallProject project("UnTicks");
-    project.Source("src\\app.txt", "app");
-    project.sections = "[files]\nsource=src\\app.txt\n";
-    std::string package = project.Build();
+    std::string package = BuildOneFileProduct(project);
     ASSERT_FALSE(package.empty());
     ASSERT_EQ(RunInstaller(package).exitCode, 0);
     const std::string ip = project.installPath;
@@ -645,9 +651,7 @@ TEST_F(Uninstaller, QuitStopsTheRemoval)
 TEST_F(Uninstaller, CompleteRemovalEndsWithTheMessage)
 {
     InstallProject project("UnComplete");
-    project.Source("src\\app.txt", "app");
-    project.sections = "[files]\nsource=src\\app.txt\n";
-    std::string package = project.Build();
+    std::string package = BuildOneFileProduct(project);
     ASSERT_FALSE(package.empty());
     ASSERT_EQ(RunInstaller(package).exitCode, 0);
     Removal removal = Uninstall(project);
@@ -668,9 +672,7 @@ TEST_F(Uninstaller, CompleteRemovalEndsWithTheMessage)
 TEST_F(Uninstaller, QuotedUninstallStringWithBlanksStartsTheUninstaller)
 {
     InstallProject project("Un Quoted");
-    project.Source("src\\app.txt", "app");
-    project.sections = "[files]\nsource=src\\app.txt\n";
-    std::string package = project.Build();
+    std::string package = BuildOneFileProduct(project);
     ASSERT_FALSE(package.empty());
     ASSERT_NE(project.UninstallerPath().find(' '), std::string::npos);
     RemovalOptions wine;
@@ -700,9 +702,7 @@ TEST_F(Uninstaller, RuntimeOfAMultipleOfSixtyFourKibibytesInstallsAndUninstalls)
     InstallProject project("UnPadded");
     project.runtime = RuntimeImage();
     project.runtime.resize((project.runtime.size() / 65536 + 1) * 65536, 0);
-    project.Source("src\\app.txt", "app");
-    project.sections = "[files]\nsource=src\\app.txt\n";
-    std::string package = project.Build();
+    std::string package = BuildOneFileProduct(project);
     ASSERT_FALSE(package.empty());
     quillset::Bytes bytes = ReadFileBytes(package);
     const size_t p = project.runtime.size() + PACKAGE_OFFSET_PADDING;
@@ -777,9 +777,7 @@ TEST_F(Uninstaller, FileReplacedAtRestartIsRemoved)
 TEST_F(Uninstaller, LastMessageHeldOpenLeavesNoCopyAndNoWindow)
 {
     InstallProject project("UnHeld");
-    project.Source("src\\app.txt", "app");
-    project.sections = "[files]\nsource=src\\app.txt\n";
-    std::string package = project.Build();
+    std::string package = BuildOneFileProduct(project);
     ASSERT_FALSE(package.empty());
     ASSERT_EQ(RunInstaller(package).exitCode, 0);
     RemovalOptions options;
@@ -801,9 +799,7 @@ TEST_F(Uninstaller, LastMessageHeldOpenLeavesNoCopyAndNoWindow)
 TEST_F(Uninstaller, SecondUninstallerSaysTheRemovalRuns)
 {
     InstallProject project("UnTwice");
-    project.Source("src\\app.txt", "app");
-    project.sections = "[files]\nsource=src\\app.txt\n";
-    std::string package = project.Build();
+    std::string package = BuildOneFileProduct(project);
     ASSERT_FALSE(package.empty());
     ASSERT_EQ(RunInstaller(package).exitCode, 0);
     const std::string command = RegistryString(HKEY_LOCAL_MACHINE, project.UninstallKey(), "UninstallString");
