@@ -206,7 +206,8 @@ BOOL CreateAssociation(const char* extension, const char* progId, const char* co
     if (!WriteText(extension, 0, progId, REG_SZ))
         return FALSE;
     LogAssociationKey(extension);
-    if (!WriteText(extension, "Content Type", contentType, REG_SZ))
+    // No content type given: no value, rather than an empty one that names none.
+    if (*contentType && !WriteText(extension, "Content Type", contentType, REG_SZ))
         return FALSE;
     if (*description && !WriteText(progId, 0, description, REG_SZ))
         return FALSE;

@@ -243,11 +243,15 @@ TEST_F(Integration, AssociationReadsBackFromClassesRoot)
     const std::string written = Written();
     EXPECT_NE(written.find("e,0,.qstest,1\ne,0,Quillset.IntegrationFile,1\n"), std::string::npos) << written;
 
-    // Without icon and command only the extension and the description are written.
+    // Without icon, command and content type only the extension and the
+    // description are written.
     RegDeleteTreeA(HKEY_CLASSES_ROOT, ext);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, progId);
     ASSERT_TRUE(CreateAssociation(ext, progId, "", "Plain", "", "", "", 0));
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, ext, "Content Type"), "");
+    HKEY extensionKey;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ext, 0, KEY_READ, &extensionKey), 0);
+    EXPECT_NE(RegQueryValueExA(extensionKey, "Content Type", nullptr, nullptr, nullptr, nullptr), 0);
+    RegCloseKey(extensionKey);
     EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, progId, ""), "Plain");
     HKEY key;
     EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, (std::string(progId) + "\\shell").c_str(), 0, KEY_READ, &key), 0);
