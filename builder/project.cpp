@@ -866,7 +866,7 @@ void Compiler::CompileProduct()
     const IniSection& product = Section("product");
     CheckKeys(product, { "name", "full_name", "install_path", "uninstaller", "shortcuts_group", "previous_path_root",
                          "previous_path_key", "previous_path_value", "launch", "launch2", "licence", "information",
-                         "layout" });
+                         "layout", "version", "publisher", "url" });
     const IniKey* nameKey = Find(product, "name");
     if (!nameKey || nameKey->value.empty())
         Fail(nameKey ? nameKey->line : product.line, "[product] needs a name");
@@ -954,6 +954,18 @@ void Compiler::CompileProduct()
                       (Flag(options, "restart", false) ? 0x10 : 0) |
                       (Flag(options, "create_uninstaller", true) ? 0x20 : 0));
     script_.record(9, record9);
+
+    // Record 18: what the uninstall entry shows beside the name, for
+    // Programs and Features and the package managers that match by version.
+    Bytes record18;
+    bool details = false;
+    for (const char* key : { "version", "publisher", "url" }) {
+        const IniKey* k = Find(product, key);
+        details |= k != nullptr;
+        ScriptWriter::putString(record18, k ? ProductName(*k) : std::string());
+    }
+    if (details)
+        script_.record(18, record18);
 }
 
 void Compiler::CompilePages()

@@ -128,9 +128,12 @@ static void LogRunList(StringList* list, char code)
 }
 
 // The entry of the system's list of installed programs; removed whole by
-// the uninstaller through its "e" line. Four texts, then three numbers.
+// the uninstaller through its "e" line. Eight texts, then three numbers.
 static const char kUninstallValues[] =
-    "DisplayName\0UninstallString\0DisplayIcon\0InstallLocation\0EstimatedSize\0NoModify\0NoRepair";
+    "DisplayName\0UninstallString\0QuietUninstallString\0DisplayIcon\0InstallLocation\0"
+    "DisplayVersion\0Publisher\0URLInfoAbout\0EstimatedSize\0NoModify\0NoRepair";
+
+enum { ENTRY_TEXT_COUNT = 5 + ENTRY_DETAIL_COUNT, ENTRY_VALUE_COUNT = ENTRY_TEXT_COUNT + 3 };
 
 static void WriteUninstallEntry(const char* uninstaller)
 {
@@ -138,22 +141,23 @@ static void WriteUninstallEntry(const char* uninstaller)
     // Quoted: a path with blanks must never be taken for another program
     // ("C:\Program" for "C:\Program Files\...") by whoever starts it.
     char* command = JoinStrings("\"", uninstaller, "\"");
-    if (!key || !command) {
-        FreeMem(command);
-        FreeMem(key);
-        return;
+    char* quiet = JoinStrings(command, " /S");
+    if (key && quiet) {
+        const char* texts[ENTRY_TEXT_COUNT] = { g_app.productFullName, command, quiet, uninstaller,
+                                                GetVariable("%InstallPath%") };
+        MoveMemory(texts + 5, g_app.entryDetails, sizeof(g_app.entryDetails));
+        DWORD numbers[] = { g_app.package.unpackedTotal >> 10, 1, 1 };
+        const char* name = kUninstallValues;
+        for (int i = 0; i < ENTRY_VALUE_COUNT; i++, name += lstrlenA(name) + 1) {
+            if (i >= ENTRY_TEXT_COUNT)
+                WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, numbers + i - ENTRY_TEXT_COUNT, 4);
+            else if (texts[i] && *texts[i])
+                WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_SZ, texts[i], lstrlenA(texts[i]) + 1);
+        }
+        const char* fields[] = { "2", key, "1" };
+        AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
     }
-    const char* texts[] = { g_app.productFullName, command, uninstaller, GetVariable("%InstallPath%") };
-    DWORD numbers[] = { g_app.package.unpackedTotal >> 10, 1, 1 };
-    const char* name = kUninstallValues;
-    for (int i = 0; i < 7; i++, name += lstrlenA(name) + 1) {
-        if (i < 4)
-            WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_SZ, texts[i], lstrlenA(texts[i]) + 1);
-        else
-            WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, numbers + i - 4, 4);
-    }
-    const char* fields[] = { "2", key, "1" };
-    AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
+    FreeMem(quiet);
     FreeMem(command);
     FreeMem(key);
 }

@@ -26,6 +26,7 @@ static const char kDamaged[] = "安装文件已损坏，无法继续安装！";
 static PackageResult Fail(const char* message)
 {
     ShowMessage1(0, kRuntimeCaption, message, 0, MB_ICONERROR);
+    SetExitCode(ERROR_INSTALL_PACKAGE_INVALID);
     return PACKAGE_FAILED;
 }
 

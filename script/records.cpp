@@ -58,6 +58,13 @@ void Replace(char** slot, char* value)
     *slot = value;
 }
 
+// COUNT strings into the run state's adjacent fields from FIELDS on.
+void TakeStrings(Payload& p, char** fields, int count)
+{
+    for (int i = 0; i < count; i++)
+        Replace(&fields[i], DupString(TakeString(p), 0));
+}
+
 // Record 9's "face,colour" lines.
 void ReadFont(Payload& p, char* face, COLORREF* color)
 {
@@ -265,14 +272,14 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
     case 9:
         ReadProductRecord(p);
         break;
-    case 16: {
+    case 16:
         // The four requirement strings lie one after the other in the run state.
-        char** fields = &g_app.requiredWindows;
-        for (int i = 0; i < 4; i++)
-            Replace(&fields[i], DupString(TakeString(p), 0));
+        TakeStrings(p, &g_app.requiredWindows, 4);
         g_app.requireAdministrator = TakeNumber(p, 1) != 0;
         break;
-    }
+    case 18:
+        TakeStrings(p, g_app.entryDetails, ENTRY_DETAIL_COUNT);
+        break;
     case 10:
     case 11:
     case 12:

@@ -3,7 +3,7 @@
 #pragma once
 #include "../support/support.h"
 
-enum { LANGUAGE_COUNT = 98, PAGE_COUNT = 13, GRADIENT_STEPS = 200, FOLDER_MACRO_COUNT = 35,
+enum { ENTRY_DETAIL_COUNT = 3, LANGUAGE_COUNT = 98, PAGE_COUNT = 13, GRADIENT_STEPS = 200, FOLDER_MACRO_COUNT = 35,
        FOLDER_PATH_SIZE = 32768 };
 
 typedef StringList* TextTable[LANGUAGE_COUNT];
@@ -53,6 +53,10 @@ struct LogLineHashes {
 
 struct AppState {
     HINSTANCE instance;
+    // The command line, after the program's name and any "/S": what "/D="
+    // gives (the rest of the line), else the rest of the line; null: none.
+    const char* destinationArgument;
+    const char* commandArgument;
     HANDLE moduleFile;
     char* modulePath;
     char* moduleFolder;
@@ -95,6 +99,9 @@ struct AppState {
     COLORREF gradientColors[2];
     COLORREF decorationColor;
     BOOL createUninstaller;
+    // Record 18, for the uninstall entry: DisplayVersion, Publisher and
+    // URLInfoAbout; null or empty: not written.
+    char* entryDetails[ENTRY_DETAIL_COUNT];
 
     // Shortcut kinds that record 10 lines name, and whether to create them.
     BOOL groupShortcutsPresent, desktopShortcutsPresent, quickLaunchShortcutsPresent;

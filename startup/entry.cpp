@@ -1,5 +1,6 @@
 // The entry point: start-up steps, the choice between installer and
-// uninstaller, the message loop and the finishing. The exit code is always 0.
+// uninstaller, the message loop and the finishing. The exit code is 0 but
+// for unattended runs.
 #include "startup.h"
 #include "../package/package.h"
 #include "../script/script.h"
@@ -19,7 +20,34 @@ extern decltype(&MessageBoxA) g_messageBox asm("__imp__MessageBoxA@16");
 static void Finish()
 {
     Cleanup();
-    ExitProcess(0);
+    ExitProcess(ExitCode());
+}
+
+// As deployment tools start installers: "/S" alone, then "/D=" and the
+// destination to the end of the line, unquoted, blanks and all. The
+// relocated uninstaller gets "/S" and its log the same way.
+static void ReadCommandLine()
+{
+    const char* s = GetCommandLineA();
+    if (*s == '"') {
+        s = FindChar(s + 1, '"', -1, TRUE);
+        s = s ? s + 1 : "";
+    } else {
+        while ((BYTE)*s > ' ')
+            s++;
+    }
+    for (;;) {
+        while ((BYTE)(*s - 1) < ' ')   // blanks and control characters, not the end
+            s++;
+        if (s[0] != '/' || (s[1] | 0x20) != 's' || (BYTE)s[2] > ' ')
+            break;
+        g_unattended = TRUE;
+        s += 2;
+    }
+    if (s[0] == '/' && (s[1] | 0x20) == 'd' && s[2] == '=')
+        g_app.destinationArgument = s + 3;
+    else if (*s)
+        g_app.commandArgument = s;
 }
 
 extern "C" void __stdcall Start()
@@ -31,6 +59,7 @@ extern "C" void __stdcall Start()
             g_messageBox(0, missing, kRuntimeCaption, MB_ICONERROR);
         ExitProcess(0);
     }
+    ReadCommandLine();
     static const BYTE kOrder[] = { 0, 2, 5, 3, 4, 6 };
     for (int i = 0; i < 6; i++)
         if (!StartupStep(kOrder[i]) && kOrder[i] != 2)

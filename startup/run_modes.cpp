@@ -31,13 +31,46 @@ static BOOL ShowRequirementNotice()
     }
     // Text 13's %s: the missing...Name that the check set points at releaseName.
     ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), g_app.releaseName, MB_ICONEXCLAMATION);
+    SetExitCode(ERROR_INSTALL_PLATFORM_UNSUPPORTED);
     return FALSE;
+}
+
+// "/D=" replaces the destination that the script and the previous
+// installation give; a path that is not whole (a drive or a server) ends
+// the run as the destination page would refuse it.
+static BOOL TakeDestinationArgument()
+{
+    if (!g_app.destinationArgument)
+        return TRUE;
+    char* path = DupTrimmed(g_app.destinationArgument);
+    if (!path)
+        return FALSE;
+    // Quotes that a tool put around it anyway.
+    char* start = path;
+    int n = lstrlenA(path);
+    if (n > 1 && path[0] == '"' && path[n - 1] == '"') {
+        path[n - 1] = 0;
+        start++;
+    }
+    StripTrailingSlash(start);
+    BOOL valid = IsValidInstallPath(start);
+    if (valid) {
+        SetVariable("%InstallPath%", start);
+    } else {
+        ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, 2), 0, MB_ICONERROR);
+        SetExitCode(ERROR_INVALID_COMMAND_LINE);
+    }
+    FreeMem(path);
+    return valid;
 }
 
 void RunInstaller()
 {
     InterpretScript(g_app.script, g_app.scriptSize);
-    if (!ShowRequirementNotice())
+    // Unattended, the wizard runs hidden and nothing else is shown.
+    if (g_unattended)
+        g_app.backgroundEnabled = FALSE;
+    if (!TakeDestinationArgument() || !ShowRequirementNotice())
         return;
     if (!PageSlotsUsable()) {
         ReportDamagedPackage();
@@ -46,8 +79,11 @@ void RunInstaller()
     RunPageActions(g_app.lists.beforePrograms, g_app.lists.beforeDllCalls);
     StartupStep(1);
     g_app.wizardParent = g_app.backgroundEnabled ? CreateBackgroundWindow() : GetDesktopWindow();
-    g_app.frameWindow = CreateDialogIndirectParamA(g_app.instance, DialogTemplate(IDD_FRAME + g_app.layoutOffset),
-                                                   g_app.wizardParent, WizardFrameProc, 0);
+    DLGTEMPLATE* frame = (DLGTEMPLATE*)DialogTemplate(IDD_FRAME + g_app.layoutOffset);
+    // Unattended, the frame runs its pages without ever being shown.
+    if (frame && g_unattended)
+        frame->style &= ~WS_VISIBLE;
+    g_app.frameWindow = CreateDialogIndirectParamA(g_app.instance, frame, g_app.wizardParent, WizardFrameProc, 0);
     MSG msg;
     // Without a frame (no memory for the templates) there is nothing to wait
     // for. A result of -1 (an invalid call) ends the loop as WM_QUIT does.
@@ -76,11 +112,21 @@ void RunInstaller()
                 ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, 10), g_app.productName, modal);
             else if (g_app.restartNow)
                 restart = ShowMessage1(owner, g_app.captionText, question, 0, MB_ICONQUESTION | MB_YESNO | modal) == IDYES;
-        } else {
+        } else if (!g_unattended) {
             for (int i = 1; i >= 0; i--)
                 if (g_app.launchEnabled[i])
                     LaunchProgram(g_app.launchPrograms[i]);
         }
+        // Unattended, the restart is left to whoever started the run.
+        if (!g_app.installOk)
+            SetExitCode(ERROR_INSTALL_FAILURE);
+        if (g_app.restartRequired) {
+            SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED);
+            restart &= !g_unattended;
+        }
+    } else {
+        // Ended before the installation was complete; a cancel said so first.
+        SetExitCode(ERROR_INSTALL_FAILURE);
     }
     if (g_app.backgroundEnabled)
         DestroyWindow(g_app.wizardParent);
@@ -99,11 +145,12 @@ static void ReportRemoval(BOOL relocated)
             ListAppend(g_app.lists.restartDeletes, g_app.modulePath);
         for (int i = 0; i < ListCount(g_app.lists.restartDeletes); i++)
             ScheduleDeleteAtRestart(ListGet(g_app.lists.restartDeletes, i));
-        if (MessageBoxA(0,
-                        "要完成卸载过程，您必须重新启动您的计算机！请注意保存您的数据！  \n"
-                        "一些文件正被其它软件使用，它们只能在您重新启动计算机后才能被删除。  \n\n"
-                        "立即重启您的计算机吗？ ",
-                        caption, MB_ICONQUESTION | MB_YESNO) == IDYES
+        SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED);
+        if (ShowMessage1(0, caption,
+                         "要完成卸载过程，您必须重新启动您的计算机！请注意保存您的数据！  \n"
+                         "一些文件正被其它软件使用，它们只能在您重新启动计算机后才能被删除。  \n\n"
+                         "立即重启您的计算机吗？ ",
+                         0, MB_ICONQUESTION | MB_YESNO) == IDYES
             && !RestartWindows(FALSE))
             ShowMessage1(0, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | MB_SYSTEMMODAL);
     } else if (!ListCount(g_app.lists.leftovers)) {

@@ -1,8 +1,23 @@
-// Message boxes composed from a format and up to three texts, and the system's
-// description of a Windows error code.
+// Message boxes composed from a format and up to three texts, the system's
+// description of a Windows error code, and what an unattended run answers
+// and reports instead.
 #include "support.h"
 
 const char kRuntimeCaption[] = "Quillset";
+
+BOOL g_unattended;
+static DWORD s_exitCode;
+
+void SetExitCode(DWORD code)
+{
+    if (g_unattended && !s_exitCode)
+        s_exitCode = code;
+}
+
+DWORD ExitCode()
+{
+    return s_exitCode;
+}
 
 void ComposeMessage(char* buffer, const char* format, const char* first, const char* second, const char* third)
 {
@@ -17,6 +32,10 @@ void ComposeMessage(char* buffer, const char* format, const char* first, const c
 int ShowMessage3(HWND owner, const char* caption, const char* format,
                  const char* first, const char* second, const char* third, UINT flags)
 {
+    // By the box's buttons, MB_OK to MB_CANCELTRYCONTINUE.
+    static const BYTE kSafeAnswers[8] = { IDOK, IDCANCEL, IDABORT, IDCANCEL, IDNO, IDCANCEL, IDCANCEL, IDCANCEL };
+    if (g_unattended)
+        return kSafeAnswers[flags & 7];
     char text[MESSAGE_BUFFER_SIZE];
     ComposeMessage(text, format, first, second, third);
     return MessageBoxA(owner, text, caption, flags);

@@ -23,6 +23,15 @@ char* DupString(const char* s, DWORD extra)
     return copy;
 }
 
+char* DupTrimmed(const char* s)
+{
+    char* copy = DupString(s, 0);
+    int n = copy ? lstrlenA(copy) : 0;
+    while (n && (BYTE)(copy[n - 1] - 1) < ' ')   // blanks and control characters
+        copy[--n] = 0;
+    return copy;
+}
+
 char* JoinStrings(const char* a, const char* b, const char* c, const char* d, const char* e)
 {
     const char* parts[5] = { a, b, c, d, e };

@@ -15,6 +15,8 @@ void ZeroMem(void* p, DWORD n);
 
 // Strings: results are new heap strings owned by the caller.
 char* DupString(const char* s, DWORD extra);
+// A copy without the blanks and control characters at its end.
+char* DupTrimmed(const char* s);
 char* JoinStrings(const char* a, const char* b, const char* c = 0, const char* d = 0, const char* e = 0);
 char* FindText(const char* text, const char* token, int length, BOOL caseSensitive);
 char* FindChar(const char* text, char ch, int length, BOOL caseSensitive);
@@ -128,6 +130,13 @@ HMODULE LoadScriptLibrary(const char* path);
 // Message boxes and the system's error text. Failures before a script gives
 // a caption show the runtime's name.
 extern const char kRuntimeCaption[];
+// An unattended run (/S) shows no message box: each one returns at once
+// with the answer that risks least (No, Cancel or Abort where the box has
+// one), and the process ends with the code of its first failure, which
+// deployment tools read. Interactive runs always end with 0.
+extern BOOL g_unattended;
+void SetExitCode(DWORD code);
+DWORD ExitCode();
 int ShowMessage3(HWND owner, const char* caption, const char* format,
                  const char* first, const char* second, const char* third, UINT flags);
 int ShowMessage2(HWND owner, const char* caption, const char* format,

@@ -21,6 +21,9 @@ static INT_PTR CALLBACK SharedFileProc(HWND dialog, UINT message, WPARAM wParam,
 
 int AskSharedFile(HWND owner, const char* path)
 {
+    // Unattended, the file stays: keeping it breaks no other program.
+    if (g_unattended)
+        return IDCANCEL;
     char message[MESSAGE_BUFFER_SIZE];
     char* folder = ParentPath(path);
     ComposeMessage(message,

@@ -3,8 +3,9 @@
 #pragma once
 #include "../startup/app_state.h"
 
-// TRUE when this process is the relocated copy, which ends with
-// StartSelfDeletion.
+// TRUE when this process runs from a file in the temporary folder (the
+// relocated copy, or an unattended installed copy moved out of the
+// removal's way), which it ends with StartSelfDeletion.
 BOOL RunUninstaller(BOOL rollback);
 void StartSelfDeletion();
 // Undoes the action lines from logBody, the last first. WINDOW is the

@@ -8,33 +8,21 @@
 
 enum { UNINSTALLER_SLOT = 12 };
 
-// A relocated copy gets its log as its one argument (after the program's
-// quoted path, if any), and *RELOCATED is set; otherwise the log lies beside
-// the program, with the program's name and the extension ".log".
+// A relocated copy gets its log as its argument, and *RELOCATED is set;
+// otherwise the log lies beside the program, with the program's name and
+// the extension ".log".
 static char* LocateLog(BOOL* relocated)
 {
-    char* commandLine = DupString(GetCommandLineA(), 0);
-    if (!commandLine)
+    char* argument = DupTrimmed(g_app.commandArgument);
+    if (!argument)
         return 0;
-    char* arguments = commandLine;
-    char* open = FindChar(commandLine, '"', -1, TRUE);
-    char* close = open ? FindChar(open + 1, '"', -1, TRUE) : 0;
-    if (close)
-        arguments = close + 1;
-    while ((BYTE)(*arguments - 1) < ' ')
-        arguments++;
-    int n = lstrlenA(arguments);
-    while (n && (BYTE)(arguments[n - 1] - 1) < ' ')
-        arguments[--n] = 0;
-    char* path;
-    if ((*relocated = n > 4 && SameText(arguments + n - 4, ".log"))) {
-        path = DupString(arguments, 0);
-    } else {
-        char* title = FileTitle(g_app.modulePath);
-        path = JoinStrings(g_app.moduleFolder, "\\", title, ".log");
-        FreeMem(title);
-    }
-    FreeMem(commandLine);
+    int n = lstrlenA(argument);
+    if ((*relocated = n > 4 && SameText(argument + n - 4, ".log")))
+        return argument;
+    FreeMem(argument);
+    char* title = FileTitle(g_app.modulePath);
+    char* path = JoinStrings(g_app.moduleFolder, "\\", title, ".log");
+    FreeMem(title);
     return path;
 }
 
@@ -84,22 +72,46 @@ static BOOL TakeRemovalMutex(const char* logPath)
 // Copies the program to a new file in the temporary folder and starts it
 // there with the log as its argument, so that this copy and its folder can
 // go. Failures end the uninstallation without a word.
-static void Relocate(const char* logPath)
+// Unattended, this copy waits for the removal and ends with its code, so
+// that whoever started it knows when the removal is over. A running
+// program's file cannot be deleted, but it can be renamed on its volume:
+// it moves to the temporary folder out of the removal's way (the result is
+// TRUE, and the program's path its new one), and back if no copy started.
+static BOOL Relocate(const char* logPath)
 {
-    char* copy = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
-    char* arguments = JoinStrings(" ", logPath);
+    DWORD size = lstrlenA(g_app.tempFolder) + 262;
+    char* copy = (char*)AllocMem(2 * size);
+    char* aside = copy + size;
+    char* arguments = JoinStrings(g_unattended ? " /S " : " ", logPath);
     HANDLE process = 0, inherited;
+    BOOL movedAside = FALSE;
     if (copy && arguments && GetTempFileNameA(g_app.tempFolder, "QST", 0, copy)
-        && CopyFileA(g_app.modulePath, copy, FALSE))
+        && CopyFileA(g_app.modulePath, copy, FALSE)) {
+        // The name is taken; the move needs it free.
+        movedAside = g_unattended && GetTempFileNameA(g_app.tempFolder, "QST", 0, aside) && DeleteFileA(aside)
+                     && MoveFileA(g_app.modulePath, aside);
         process = StartProcess(copy, arguments,
                                CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
                                g_app.tempFolder, STARTF_FORCEONFEEDBACK, 0);
+        if (!process && movedAside)
+            movedAside = !MoveFileA(aside, g_app.modulePath);
+    }
     // The copy never uses the handle: holding it is the whole point.
     if (process && s_removalMutex)
         DuplicateHandle(GetCurrentProcess(), s_removalMutex, process, &inherited, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    DWORD code = ERROR_INSTALL_FAILURE;
+    if (process) {
+        if (g_unattended)
+            WaitForSingleObject(process, INFINITE);
+        GetExitCodeProcess(process, &code);
+    }
+    SetExitCode(code);
+    if (movedAside)
+        lstrcpyA(g_app.modulePath, aside);
     CloseHandle(process);
     FreeMem(arguments);
     FreeMem(copy);
+    return movedAside;
 }
 
 // A hidden batch deletes this relocated copy once the process has ended,
@@ -112,7 +124,8 @@ static void Relocate(const char* logPath)
 // window of its own, which the programs it runs would share.
 void StartSelfDeletion()
 {
-    char* batch = JoinStrings(g_app.tempFolder, "\\delself.bat");
+    // Named after the copy: an unattended removal has two copies to delete.
+    char* batch = JoinStrings(g_app.modulePath, ".bat");
     char* text = JoinStrings("@echo off\r\nset n=\r\n:try\r\ndel \"", g_app.modulePath, "\"\r\nif not exist \"",
                              g_app.modulePath, "\" goto done\r\n");
     char* script = JoinStrings(text,
@@ -159,6 +172,7 @@ BOOL RunUninstaller(BOOL rollback)
     char* path = rollback ? DupString(g_app.tempLogPath, 0) : LocateLog(&relocated);
     if (!rollback && !relocated && path && !TakeRemovalMutex(path)) {
         ShowMessage1(0, kRuntimeCaption, "卸载程序已经在运行，请等待它结束。", 0, MB_ICONEXCLAMATION);
+        SetExitCode(ERROR_INSTALL_ALREADY_RUNNING);
         FreeMem(path);
         return FALSE;
     }
@@ -172,9 +186,10 @@ BOOL RunUninstaller(BOOL rollback)
     if (CutLogHeader(&rest, lines)) {
         g_app.logText = text;
         g_app.logBody = rest;
-        if (rollback) {
+        if (rollback || (relocated && g_unattended)) {
             // The header repeats what this run's wizard shows, which goes on
-            // using its own texts while the worker runs.
+            // using its own texts while the worker runs; an unattended
+            // removal shows nothing.
             DWORD id;
             HANDLE worker = CreateThread(0, 0, UninstallWorker, 0, 0, &id);
             if (worker) {
@@ -190,15 +205,17 @@ BOOL RunUninstaller(BOOL rollback)
             ComposeMessage(caption, "%s 卸载程序 ", g_app.productName, 0, 0);
             if (relocated)
                 ShowUninstallerDialog(caption);
-            else if (ShowMessage1(0, caption, "您真的要从您的计算机中完全删除 %s 这个软件吗？", g_app.productFullName,
-                                  MB_YESNO | MB_ICONQUESTION)
-                     == IDYES)
-                Relocate(path);
+            else if (g_unattended
+                     || ShowMessage1(0, caption, "您真的要从您的计算机中完全删除 %s 这个软件吗？",
+                                     g_app.productFullName, MB_YESNO | MB_ICONQUESTION)
+                            == IDYES)
+                relocated = Relocate(path);
         }
         g_app.logText = g_app.logBody = 0;
     } else if (!rollback) {
         // Someone chose to remove the product: say why nothing happens.
         ShowMessage1(0, kRuntimeCaption, "安装日志 %s 丢失或已损坏，无法卸载。", path, MB_ICONERROR);
+        SetExitCode(ERROR_INSTALL_FAILURE);
     }
     FreeMem(text);
     FreeMem(path);

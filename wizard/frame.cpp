@@ -78,6 +78,14 @@ static void SettleFocus(HWND frame)
     SendMessageA(frame, WM_NEXTDLGCTL, (WPARAM)focus, TRUE);
 }
 
+// Unattended, each page is left as soon as it shows, as if Next were
+// pressed; the installing page moves on by itself when the worker is done.
+static void AdvanceUnattended(HWND frame)
+{
+    if (g_unattended && PageType(g_app.currentPage) != INSTALLING_TYPE)
+        PostMessageA(frame, WM_COMMAND, IDC_NEXT, 0);
+}
+
 static void EndWizard(HWND frame)
 {
     DestroyWindow(g_app.pageWindow);
@@ -98,8 +106,14 @@ void WaitForWorker()
 static void Next(HWND frame)
 {
     int current = g_app.currentPage;
-    if (PageType(current) == IDD_DESTINATION && !ValidateDestination(frame, g_app.pageWindow))
+    if (PageType(current) == IDD_DESTINATION && !ValidateDestination(frame, g_app.pageWindow)) {
+        // Nobody can choose another folder.
+        if (g_unattended) {
+            SetExitCode(ERROR_INSTALL_FAILURE);
+            EndWizard(frame);
+        }
         return;
+    }
     int next = FindEnabledSlot(current + 1, 1);
     g_app.previousPage = current;
     if (next < 0) {
@@ -116,6 +130,7 @@ static void Next(HWND frame)
     if (!navigable)
         ShowButton(frame, IDC_NEXT, FALSE);
     SettleFocus(frame);
+    AdvanceUnattended(frame);
 }
 
 static void Back(HWND frame)
@@ -130,8 +145,14 @@ static void Back(HWND frame)
     SettleFocus(frame);
 }
 
+// Unattended, only the system asks to end the run (a close request, the
+// end of the session), and it ends.
 static BOOL Confirm(HWND frame, const char* question)
 {
+    if (g_unattended) {
+        SetExitCode(ERROR_INSTALL_USEREXIT);
+        return TRUE;
+    }
     return MessageBoxA(frame, question, g_app.captionText, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
@@ -186,6 +207,7 @@ static void Start(HWND frame)
     g_bandHeight = client.bottom - line.top;
     ShowPage(frame, FindEnabledSlot(g_app.currentPage + 1, 1));
     SettleFocus(frame);
+    AdvanceUnattended(frame);
 }
 
 void DrawStripe(HDC dc, const POINT* corners)
@@ -250,9 +272,15 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_INSTALL_FAILED:
+        SetExitCode(ERROR_INSTALL_FAILURE);
         WaitForWorker();
         EndWizard(frame);
         return TRUE;
+    case WM_QUERYENDSESSION:
+        // Unattended, the installation is rolled back before the session ends.
+        if (g_unattended)
+            Cancel(frame);
+        break;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         case SC_MINIMIZE:

@@ -135,7 +135,7 @@ struct Removal {
     bool dialogSeen = false, leftoverView = false;
     std::string closedTitle;           // the dialog's title line when it ended
     std::vector<std::string> treeAtStart;   // the leftover tree as it was first shown
-    bool copiesGone = false;           // QST*.tmp and delself.bat gone afterwards
+    bool copiesGone = false;           // QST*.tmp and their batches QST*.tmp.bat gone afterwards
     // Visible windows of other processes while the copies went (a console
     // of the self-deletion batch), by class name.
     std::vector<std::string> windowsAfterwards;
@@ -254,15 +254,13 @@ Removal Uninstall(const InstallProject& project, const RemovalOptions& options =
         CloseHandle(relocated);
     }
     // The batch tries once a second until the copy's process has ended.
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
     for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Sleep(100)) {
         for (HWND window : ForeignWindows()) {
             char name[64] = "";
             GetClassNameA(window, name, sizeof(name));
             result.windowsAfterwards.push_back(name);
         }
-        if ((result.copiesGone = TempFiles("QST*.tmp").empty() && !Exists(std::string(temp) + "delself.bat")))
+        if ((result.copiesGone = TempFiles("QST*.tmp").empty() && TempFiles("QST*.tmp.bat").empty()))
             break;
     }
     return result;
