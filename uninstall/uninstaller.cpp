@@ -163,7 +163,7 @@ static void ShowUninstallerDialog(const char* caption)
     FreeMem(removing);
     const DLGTEMPLATE* dialog = DialogTemplate(page->dialogId);
     if (dialog)
-        DialogBoxIndirectParamA(g_app.instance, dialog, 0, PageProc, UNINSTALLER_SLOT);
+        DialogBoxIndirectParamA(g_app.instance, dialog, 0, UninstallerDialogProc, UNINSTALLER_SLOT);
 }
 
 BOOL RunUninstaller(BOOL rollback)

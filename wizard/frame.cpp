@@ -49,7 +49,7 @@ static void ShowPage(HWND frame, int slot)
         DestroyWindow(g_app.pageWindow);
     g_app.currentPage = slot;
     g_app.pageWindow = CreateDialogIndirectParamA(g_app.instance, DialogTemplate(g_app.pages[slot].dialogId), frame,
-                                                  PageProc, slot);
+                                                  PageProcedure(slot), slot);
 }
 
 static void ShowButton(HWND frame, int id, BOOL show)

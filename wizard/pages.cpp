@@ -1,5 +1,6 @@
-// The one dialog procedure of every installer page and of the uninstaller's
-// dialog: texting, each page's own start and write-back, painting, colours.
+// The installer's pages: one procedure per page type, chosen from a table,
+// and the default procedure that they and the uninstaller's dialog share
+// for texts, fonts, painting, colours and the frame's keys.
 #include "wizard.h"
 #include "../script/script.h"
 #include "../engine/engine.h"
@@ -194,6 +195,7 @@ static void InitFinishPage(HWND page, StringList** texts)
         ShowChecked(page, IDC_LAUNCH_BOX);
 }
 
+// What every page does first: its slot, fonts and texts.
 static void InitPage(HWND page, int slot)
 {
     SetWindowLongPtrA(page, GWLP_USERDATA, slot);
@@ -203,108 +205,18 @@ static void InitPage(HWND page, int slot)
     MapWindowPoints(0, page, (POINT*)&line, 2);
     s_headerHeight = line.bottom;
     TextPage(page, slot);
-    StringList** texts = g_app.pages[slot].texts;
-    switch (PageType(slot)) {
-    case IDD_LANGUAGE:
-        InitLanguagePage(page);
-        break;
-    case IDD_WELCOME:
-        if (SmallLayout())
-            SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(texts, 7));
-        break;
-    case IDD_LICENCE:
-    case IDD_INFORMATION: {
-        const char* text = PageType(slot) == IDD_LICENCE ? g_app.licenceText : g_app.infoText;
-        if (text)
-            SetDlgItemTextA(page, IDC_RICHEDIT, text);
-        break;
-    }
-    case IDD_DESTINATION:
-        InitDestinationPage(page);
-        break;
-    case IDD_SHORTCUTS:
-        InitShortcutsPage(page);
-        break;
-    case IDD_INSTALLING:
-        SetDlgItemTextA(page, IDC_FILE_TEXT, "");
-        StartInstallWorker(page);
-        break;
-    case IDD_FINISH:
-        InitFinishPage(page, texts);
-        break;
-    case IDD_UNINSTALLER:
-        g_app.workerThread = CreateThread(0, 0, UninstallWorker, page, 0, &g_app.workerThreadId);
-        break;
-    }
 }
 
-// The page stores what the user chose when it is left, in either direction.
-static void WriteBack(HWND page)
+// A page that is left, in either direction, lets go of the worker it ran
+// and of the palette it realised.
+static void LeavePage()
 {
     if (g_app.workerThread) {
         CloseHandle(g_app.workerThread);
         g_app.workerThread = 0;
     }
     UnrealizeObject(g_app.uiPalette);
-    char* text = (char*)AllocMem(FOLDER_TEXT_SIZE);
-    if (!text)
-        return;
-    switch (PageType(SlotOf(page))) {
-    case IDD_DESTINATION:
-        if (GetDlgItemTextA(page, IDC_FOLDER_EDIT, text, FOLDER_TEXT_SIZE)) {
-            StripTrailingSlash(text);
-            SetVariable("%InstallPath%", text);
-        }
-        break;
-    case IDD_SHORTCUTS:
-        if (GetWindowTextA(FolderText(page), text, FOLDER_TEXT_SIZE))
-            SetVariable("%ShortcutsGroup%", text);
-        g_app.createDesktopShortcuts = IsDlgButtonChecked(page, IDC_CREATE_DESKTOP);
-        g_app.createQuickLaunchShortcuts = IsDlgButtonChecked(page, IDC_CREATE_QUICK_LAUNCH);
-        break;
-    case IDD_FINISH:
-        g_app.restartNow = IsDlgButtonChecked(page, IDC_RESTART_BOX);
-        g_app.launchEnabled[1] = IsDlgButtonChecked(page, IDC_README_BOX);
-        g_app.launchEnabled[0] = IsDlgButtonChecked(page, IDC_LAUNCH_BOX);
-        break;
-    }
-    FreeMem(text);
 }
-
-static void OnCommand(HWND page, WORD id, WORD code)
-{
-    int type = PageType(SlotOf(page));
-    if (type == IDD_UNINSTALLER) {
-        OnUninstallerCommand(page, id);
-        return;
-    }
-    if (id == IDOK || id == IDCANCEL) {
-        if (g_app.frameWindow)
-            SendMessageA(g_app.frameWindow, WM_COMMAND, id == IDOK ? IDC_NEXT : IDC_CANCEL, 0);
-        return;
-    }
-    if (type == IDD_LANGUAGE && id == IDC_COMBO && code == CBN_SELCHANGE)
-        OnLanguageChosen(page);
-    if (type == IDD_DESTINATION && id == IDC_FOLDER_EDIT && code == EN_CHANGE)
-        OnDestinationEdited(page);
-    if (type == IDD_DESTINATION && id == IDC_BROWSE)
-        OnBrowse(page);
-    if (type == IDD_SHORTCUTS && id == IDC_FOLDER_LIST && code == LBN_SELCHANGE) {
-        HWND list = GetDlgItem(page, IDC_FOLDER_LIST);
-        char* text = (char*)AllocMem(FOLDER_TEXT_SIZE);
-        int item = (int)SendMessageA(list, LB_GETCURSEL, 0, 0);
-        if (text && item >= 0 && SendMessageA(list, LB_GETTEXTLEN, item, 0) < FOLDER_TEXT_SIZE) {
-            SendMessageA(list, LB_GETTEXT, item, (LPARAM)text);
-            SetDlgItemTextA(page, IDC_FOLDER_EDIT, text);
-        }
-        FreeMem(text);
-    }
-    if (type == IDD_SHORTCUTS && id == IDC_CREATE_GROUP) {
-        g_app.createProgramGroup = IsDlgButtonChecked(page, IDC_CREATE_GROUP);
-        EnableFolderControls(page, g_app.createProgramGroup);
-    }
-}
-
 static void Paint(HWND page, HDC dc)
 {
     RECT client;
@@ -355,7 +267,7 @@ static void RecreateBrush(HBRUSH* brush, COLORREF word)
     *brush = CreateSolidBrush(ResolveColorWord(word));
 }
 
-INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR CALLBACK DefaultPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -372,20 +284,21 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
         }
         return TRUE;
     }
-    case WM_COMMAND:
-        OnCommand(page, LOWORD(wParam), HIWORD(wParam));
+    case WM_COMMAND: {
+        // Enter and Escape on a page are the frame's Next and Cancel.
+        WORD id = LOWORD(wParam);
+        if ((id == IDOK || id == IDCANCEL) && g_app.frameWindow)
+            SendMessageA(g_app.frameWindow, WM_COMMAND, id == IDOK ? IDC_NEXT : IDC_CANCEL, 0);
         return TRUE;
+    }
     case WM_NEXTDLGCTL:
         // A rich edit moves on with Tab itself, asking its parent, the page:
         // the frame's order runs through the page and the frame's buttons.
         if (g_app.frameWindow)
             SendMessageA(g_app.frameWindow, message, wParam, lParam);
         return TRUE;
-    case WM_NOTIFY:
-        OnLeftoverNotify(page, (const NMHDR*)lParam);
-        return FALSE;
     case WM_DESTROY:
-        WriteBack(page);
+        LeavePage();
         return TRUE;
     case WM_ERASEBKGND:
         Paint(page, (HDC)wParam);
@@ -411,4 +324,144 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     return FALSE;
+}
+
+// Each page type's own procedure: the default procedure first, for every
+// message, then what is the type's own: its start, its controls, and the
+// choices it writes back when it is left, in either direction.
+
+// The text of CONTROL as a heap string of FOLDER_TEXT_SIZE bytes; null
+// when it is empty.
+static char* ControlText(HWND control)
+{
+    char* text = (char*)AllocMem(FOLDER_TEXT_SIZE);
+    if (text && !GetWindowTextA(control, text, FOLDER_TEXT_SIZE)) {
+        FreeMem(text);
+        text = 0;
+    }
+    return text;
+}
+
+static INT_PTR CALLBACK LanguagePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    if (message == WM_INITDIALOG)
+        InitLanguagePage(page);
+    else if (message == WM_COMMAND && LOWORD(wParam) == IDC_COMBO && HIWORD(wParam) == CBN_SELCHANGE)
+        OnLanguageChosen(page);
+    return result;
+}
+
+static INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    if (message == WM_INITDIALOG && SmallLayout())
+        SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(g_app.pages[lParam].texts, 7));
+    return result;
+}
+
+// The licence and the information page: a rich edit with the script's text.
+static INT_PTR CALLBACK DocumentPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        const char* text = PageType((int)lParam) == IDD_LICENCE ? g_app.licenceText : g_app.infoText;
+        if (text)
+            SetDlgItemTextA(page, IDC_RICHEDIT, text);
+    }
+    return result;
+}
+
+static INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    switch (message) {
+    case WM_INITDIALOG:
+        InitDestinationPage(page);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_FOLDER_EDIT && HIWORD(wParam) == EN_CHANGE)
+            OnDestinationEdited(page);
+        if (LOWORD(wParam) == IDC_BROWSE)
+            OnBrowse(page);
+        break;
+    case WM_DESTROY:
+        if (char* text = ControlText(GetDlgItem(page, IDC_FOLDER_EDIT))) {
+            StripTrailingSlash(text);
+            SetVariable("%InstallPath%", text);
+            FreeMem(text);
+        }
+        break;
+    }
+    return result;
+}
+
+static INT_PTR CALLBACK ShortcutsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    switch (message) {
+    case WM_INITDIALOG:
+        InitShortcutsPage(page);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_FOLDER_LIST && HIWORD(wParam) == LBN_SELCHANGE) {
+            HWND list = GetDlgItem(page, IDC_FOLDER_LIST);
+            char* text = (char*)AllocMem(FOLDER_TEXT_SIZE);
+            int item = (int)SendMessageA(list, LB_GETCURSEL, 0, 0);
+            if (text && item >= 0 && SendMessageA(list, LB_GETTEXTLEN, item, 0) < FOLDER_TEXT_SIZE) {
+                SendMessageA(list, LB_GETTEXT, item, (LPARAM)text);
+                SetDlgItemTextA(page, IDC_FOLDER_EDIT, text);
+            }
+            FreeMem(text);
+        }
+        if (LOWORD(wParam) == IDC_CREATE_GROUP) {
+            g_app.createProgramGroup = IsDlgButtonChecked(page, IDC_CREATE_GROUP);
+            EnableFolderControls(page, g_app.createProgramGroup);
+        }
+        break;
+    case WM_DESTROY:
+        if (char* text = ControlText(FolderText(page))) {
+            SetVariable("%ShortcutsGroup%", text);
+            FreeMem(text);
+        }
+        g_app.createDesktopShortcuts = IsDlgButtonChecked(page, IDC_CREATE_DESKTOP);
+        g_app.createQuickLaunchShortcuts = IsDlgButtonChecked(page, IDC_CREATE_QUICK_LAUNCH);
+        break;
+    }
+    return result;
+}
+
+static INT_PTR CALLBACK InstallingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        SetDlgItemTextA(page, IDC_FILE_TEXT, "");
+        StartInstallWorker(page);
+    }
+    return result;
+}
+
+static INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        InitFinishPage(page, g_app.pages[lParam].texts);
+    } else if (message == WM_DESTROY) {
+        g_app.restartNow = IsDlgButtonChecked(page, IDC_RESTART_BOX);
+        g_app.launchEnabled[1] = IsDlgButtonChecked(page, IDC_README_BOX);
+        g_app.launchEnabled[0] = IsDlgButtonChecked(page, IDC_LAUNCH_BOX);
+    }
+    return result;
+}
+
+DLGPROC PageProcedure(int slot)
+{
+    // By page type, IDD_LANGUAGE to IDD_FINISH. The ready page has nothing
+    // of its own; types 133, 134 and 136 have no template and never show.
+    static const DLGPROC kProcedures[] = {
+        LanguagePageProc,    WelcomePageProc, DocumentPageProc,  DocumentPageProc, DefaultPageProc,
+        DefaultPageProc,     DestinationPageProc, DefaultPageProc, ShortcutsPageProc, DefaultPageProc,
+        InstallingPageProc,  FinishPageProc,
+    };
+    return kProcedures[PageType(slot) - IDD_LANGUAGE];
 }

@@ -3,6 +3,7 @@
 // as the user opens them, in which files and folders are ticked and deleted.
 #include "wizard.h"
 #include "../engine/files.h"
+#include "../uninstall/uninstall.h"
 #include "../script/script.h"
 #include <commctrl.h>
 #include <shellapi.h>
@@ -253,7 +254,7 @@ static void CloseDialog(HWND dialog)
     EndDialog(dialog, 0);
 }
 
-void OnUninstallerCommand(HWND dialog, WORD id)
+static void OnUninstallerCommand(HWND dialog, WORD id)
 {
     HWND tree = GetDlgItem(dialog, IDC_TREE);
     HWND deleteButton = GetDlgItem(dialog, IDC_DELETE);
@@ -280,7 +281,7 @@ void OnUninstallerCommand(HWND dialog, WORD id)
     }
 }
 
-void OnLeftoverNotify(HWND dialog, const NMHDR* header)
+static void OnLeftoverNotify(HWND dialog, const NMHDR* header)
 {
     HWND tree = header->hwndFrom;
     UINT code = header->code;
@@ -317,4 +318,21 @@ void OnLeftoverNotify(HWND dialog, const NMHDR* header)
         }
     }
     SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+}
+
+INT_PTR CALLBACK UninstallerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = DefaultPageProc(dialog, message, wParam, lParam);
+    switch (message) {
+    case WM_INITDIALOG:
+        g_app.workerThread = CreateThread(0, 0, UninstallWorker, dialog, 0, &g_app.workerThreadId);
+        break;
+    case WM_COMMAND:
+        OnUninstallerCommand(dialog, LOWORD(wParam));
+        break;
+    case WM_NOTIFY:
+        OnLeftoverNotify(dialog, (const NMHDR*)lParam);
+        break;
+    }
+    return result;
 }

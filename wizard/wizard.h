@@ -21,16 +21,18 @@ extern int g_bandHeight;
 // The decorative stripe: a quadrilateral in the palette's stripe colour.
 void DrawStripe(HDC dc, const POINT* corners);
 
-// Pages and the uninstaller dialog (wizard/pages.cpp): one procedure for all.
-INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+// Pages (wizard/pages.cpp): the procedure of SLOT's page type, and the
+// default procedure that every page and the uninstaller's dialog leave
+// the messages to that are not their own.
+DLGPROC PageProcedure(int slot);
+INT_PTR CALLBACK DefaultPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 // Waits for workerThread, taking the messages it sends meanwhile.
 void WaitForWorker();
 
-// The uninstaller dialog (wizard/uninstaller_dialog.cpp): its buttons, the
-// tree's notifications, and the switch to the leftover view, which the
-// uninstall worker makes from its thread when the removal kept folders.
-void OnUninstallerCommand(HWND dialog, WORD id);
-void OnLeftoverNotify(HWND dialog, const NMHDR* header);
+// The uninstaller dialog (wizard/uninstaller_dialog.cpp), and the switch
+// to its leftover view, which the uninstall worker makes from its thread
+// when the removal kept folders.
+INT_PTR CALLBACK UninstallerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowLeftoverView(HWND dialog);
 enum { WM_RETEXT = WM_USER + 10, WM_INSTALL_FAILED = WM_USER + 12 };
 
