@@ -36,6 +36,8 @@ char* CutLine(char** text);
 void StripTrailingSlash(char* s);
 char* ParentPath(const char* s);
 char* FileTitle(const char* s);
+// A new empty file with a unique name of prefix "QST" in FOLDER: its path, or null.
+char* CreateTempFile(const char* folder);
 // The whole file as a NUL-terminated heap text, or null.
 char* ReadWholeFile(const char* path);
 char* CombinePath(const char* base, const char* relative);
@@ -85,6 +87,7 @@ BOOL FontInstalled(const char* face);
 HKEY RootKeyFromName(const char* name);
 // Root numbers, as logs and scripts give them, are the handles less 0x80000000.
 HKEY RootKeyFromNumber(const char* number);
+DWORD RootNumber(HKEY root);
 // Whether the key at PATH exists, and with a VALUENAME that value in it.
 BOOL RegistryEntryExists(HKEY root, const char* path, const char* valueName);
 const char* RootKeyName(HKEY root);

@@ -6,8 +6,6 @@
 #include "../script/script.h"
 #include "../wizard/wizard.h"
 
-enum { UNINSTALLER_SLOT = 12 };
-
 // A relocated copy gets its log as its one argument (after the program's
 // quoted path, if any), and *RELOCATED is set; otherwise the log lies beside
 // the program, with the program's name and the extension ".log".
@@ -21,6 +19,8 @@ static char* LocateLog(BOOL* relocated)
     char* close = open ? FindChar(open + 1, '"', -1, TRUE) : 0;
     if (close)
         arguments = close + 1;
+    // Blanks and control characters go: one unsigned test for 1 to ' ', the
+    // NUL wrapping round to 255.
     while ((BYTE)(*arguments - 1) < ' ')
         arguments++;
     int n = lstrlenA(arguments);
@@ -86,11 +86,10 @@ static BOOL TakeRemovalMutex(const char* logPath)
 // go. Failures end the uninstallation without a word.
 static void Relocate(const char* logPath)
 {
-    char* copy = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+    char* copy = CreateTempFile(g_app.tempFolder);
     char* arguments = JoinStrings(" ", logPath);
     HANDLE process = 0, inherited;
-    if (copy && arguments && GetTempFileNameA(g_app.tempFolder, "QST", 0, copy)
-        && CopyFileA(g_app.modulePath, copy, FALSE))
+    if (copy && arguments && CopyFileA(g_app.modulePath, copy, FALSE))
         process = StartProcess(copy, arguments,
                                CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
                                g_app.tempFolder, STARTF_FORCEONFEEDBACK, 0);
@@ -137,20 +136,20 @@ void StartSelfDeletion()
 // The relocated copy's dialog: removal, progress and the leftover view.
 static void ShowUninstallerDialog(const char* caption)
 {
-    PageRecord* page = &g_app.pages[UNINSTALLER_SLOT];
+    PageRecord* page = &g_app.pages[SLOT_UNINSTALLER];
     page->dialogId = IDD_UNINSTALLER + g_app.layoutOffset;
     StringList* texts = page->texts[g_app.languageId];
     char* removing = (char*)AllocMem(MESSAGE_BUFFER_SIZE);
     if (removing)
         ComposeMessage(removing, "正在从您的计算机中删除 %s 这个软件的所有部分，请您稍候.", g_app.productFullName, 0, 0);
-    ListSetAt(texts, 0, caption);
-    ListSetAt(texts, 1, "应用程序卸载       ");
-    ListSetAt(texts, 2, removing);
-    ListSetAt(texts, 9, g_app.productFullName);
+    ListSetAt(texts, UNINSTALLER_TEXT_CAPTION, caption);
+    ListSetAt(texts, UNINSTALLER_TEXT_HEADING, "应用程序卸载       ");
+    ListSetAt(texts, UNINSTALLER_TEXT_REMOVING, removing);
+    ListSetAt(texts, UNINSTALLER_TEXT_PRODUCT, g_app.productFullName);
     FreeMem(removing);
     const DLGTEMPLATE* dialog = DialogTemplate(page->dialogId);
     if (dialog)
-        DialogBoxIndirectParamA(g_app.instance, dialog, 0, PageProc, UNINSTALLER_SLOT);
+        DialogBoxIndirectParamA(g_app.instance, dialog, 0, PageProc, SLOT_UNINSTALLER);
 }
 
 BOOL RunUninstaller(BOOL rollback)
@@ -185,7 +184,7 @@ BOOL RunUninstaller(BOOL rollback)
             g_app.productFullName = DupString(lines[1], 0);
             g_app.productName = DupString(lines[2], 0);
             ReadAppearance(lines[3]);
-            StartupStep(1);
+            StartupStep(STARTUP_DRAWING);
             char caption[MESSAGE_BUFFER_SIZE];
             ComposeMessage(caption, "%s 卸载程序 ", g_app.productName, 0, 0);
             if (relocated)
