@@ -755,9 +755,13 @@ namespace {
 void Compiler::CompileFiles(const IniSection& s)
 {
     CheckKeys(s, { "source", "destination", "recursive", "overwrite", "compare", "shared", "compress" });
-    static const std::map<std::string, uint32_t> kRules = { { "always", 0 }, { "newer", 1 }, { "newer_or_same", 2 },
-                                                           { "older", 3 }, { "never", 4 } };
-    static const std::map<std::string, uint32_t> kModes = { { "time", 0 }, { "version", 1 }, { "both", 2 } };
+    static const std::map<std::string, uint32_t> kRules = { { "always", OVERWRITE_ALWAYS },
+                                                           { "newer", OVERWRITE_IF_NEWER },
+                                                           { "newer_or_same", OVERWRITE_IF_NEWER_OR_SAME },
+                                                           { "older", OVERWRITE_IF_OLDER },
+                                                           { "never", OVERWRITE_NEVER } };
+    static const std::map<std::string, uint32_t> kModes = { { "time", COMPARE_TIMES }, { "version", COMPARE_VERSIONS },
+                                                           { "both", COMPARE_BOTH } };
     GroupPlan plan;
     if (const IniKey* k = Find(s, "destination"))
         CheckPath(k->value, k->line, "\"destination\"");

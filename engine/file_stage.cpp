@@ -51,10 +51,12 @@ static void ShowPath(FileStage* stage, const char* path)
     }
 }
 
-// A condition of the 1..3 overwrite rules on a comparison result (< 0, 0, > 0).
+// A condition of the comparing overwrite rules on a comparison result (< 0, 0, > 0).
 static BOOL RuleHolds(DWORD rule, int comparison)
 {
-    return rule == 1 ? comparison > 0 : rule == 2 ? comparison >= 0 : comparison < 0;
+    return rule == OVERWRITE_IF_NEWER           ? comparison > 0
+           : rule == OVERWRITE_IF_NEWER_OR_SAME ? comparison >= 0
+                                                : comparison < 0;
 }
 
 static int CompareVersions(const FileRecord* packaged, const FileVersion* existing)
@@ -66,14 +68,14 @@ static int CompareVersions(const FileRecord* packaged, const FileVersion* existi
     return 0;
 }
 
-// Whether the packaged file replaces the existing one at PATH. Rules above 4,
-// which no table covers, keep the existing file as rule 4 does.
+// Whether the packaged file replaces the existing one at PATH. Rules above
+// OVERWRITE_NEVER, which no table covers, keep the existing file as it does.
 static BOOL ShouldOverwrite(const GroupHeader* group, const char* path, const FileRecord* packaged)
 {
     DWORD rule = group->overwriteRule;
-    if (!rule)
+    if (rule == OVERWRITE_ALWAYS)
         return TRUE;
-    if (rule >= 4)
+    if (rule >= OVERWRITE_NEVER)
         return FALSE;
     WIN32_FIND_DATAA existing;
     HANDLE search = FindFirstFileA(path, &existing);
@@ -84,11 +86,11 @@ static BOOL ShouldOverwrite(const GroupHeader* group, const char* path, const Fi
     BOOL hasVersion = ReadVersionResource(path, &version, FALSE);
     BOOL versionHolds = RuleHolds(rule, CompareVersions(packaged, &version));
     switch (group->compareMode) {
-    case 0:
+    case COMPARE_TIMES:
         return dateHolds;
-    case 1:
+    case COMPARE_VERSIONS:
         return !hasVersion || versionHolds;
-    case 2:
+    case COMPARE_BOTH:
         return dateHolds && (!hasVersion || versionHolds);
     }
     return TRUE;

@@ -41,6 +41,18 @@ enum {
     ENTRY_FILE = 0x01,        /* else a directory */
     ENTRY_COMPRESSED = 0x02,  /* the stored bytes are a zlib stream */
 };
+/* A group's overwriteRule for a file that exists, and what rules 1 to 3
+   compare by its compareMode. */
+enum {
+    OVERWRITE_ALWAYS = 0,
+    OVERWRITE_IF_NEWER = 1,
+    OVERWRITE_IF_NEWER_OR_SAME = 2,
+    OVERWRITE_IF_OLDER = 3,
+    OVERWRITE_NEVER = 4,      /* and every rule above */
+    COMPARE_TIMES = 0,        /* last-write times */
+    COMPARE_VERSIONS = 1,     /* version resources; a file without one is overwritten */
+    COMPARE_BOTH = 2,         /* times, and versions where the file has one; other modes overwrite */
+};
 /* The ScriptBlock: the script's u32 size, then its zlib stream. */
 enum { SCRIPT_SIZE_FIELD = 4 };
 
