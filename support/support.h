@@ -20,8 +20,6 @@ char* FindText(const char* text, const char* token, int length, BOOL caseSensiti
 char* FindChar(const char* text, char ch, int length, BOOL caseSensitive);
 char* FindCharReverse(const char* text, char ch, int length, BOOL caseSensitive);
 char* ReplaceAll(const char* text, const char* token, const char* replacement, BOOL caseSensitive);
-char* ExtractDelimited(char** out, const char* text, const char* token, int length, BOOL caseSensitive);
-char* NextToken(const char* text, const char* delimiter);
 // Equal ignoring case, byte by byte as FindText compares.
 BOOL SameText(const char* a, const char* b);
 // A hash that texts equal under SameText share.
@@ -68,7 +66,6 @@ void ListClear(StringList* list);
 void ListDestroy(StringList** list);
 char* ListJoinPath(const StringList* list, int n, const char* name);
 void ListSort(StringList* list, DWORD flags);
-int ListSearch(const StringList* list, const char* key, int start, DWORD flags);
 // Whether the unsorted LIST holds TEXT, ignoring case.
 BOOL ListContainsText(const StringList* list, const char* text);
 BOOL ContainsAnyOf(const char* text, const StringList* list);
@@ -103,8 +100,6 @@ struct FileVersion {
 };
 BOOL ReadVersionResource(const char* path, FileVersion* version, BOOL checkType);
 BOOL GetFileVersion(const char* path, FileVersion* version, BOOL checkType);
-// TEXT holds at least 24 bytes: "major.minor.build.revision", or empty.
-BOOL FormatFileVersion(const char* path, char* text, BOOL checkType);
 
 // Libraries by name from the system folder only; SystemFunction loads
 // *LIBRARY on first use and looks NAME up in it.
