@@ -5,22 +5,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include "unit_helpers.h"
 #include "fixture_path.h"
 #include "package/package.h"
 #include "project.h"
 #include "script/script.h"
 #include "startup/startup.h"
 
-AppState g_app;
-
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Str(const char* s)
-{
-    return s ? s : "(null)";
-}
 
 std::vector<std::string> Items(const StringList* list)
 {

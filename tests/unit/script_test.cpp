@@ -4,29 +4,16 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "unit_helpers.h"
 #include "script/script.h"
 #include "startup/startup.h"
 #include "run_state_test.h"
 #include "package_writer.h"
 
-AppState g_app;
-
 namespace {
 
 using quillset::Bytes;
 using quillset::ScriptWriter;
-
-std::string Take(char* s)
-{
-    std::string result = s ? s : "(null)";
-    FreeMem(s);
-    return result;
-}
-
-std::string Str(const char* s)
-{
-    return s ? s : "(null)";
-}
 
 class Script : public RunStateTest {
 protected:

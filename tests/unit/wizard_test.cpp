@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "unit_helpers.h"
 #include "wizard/wizard.h"
 #include "script/script.h"
 #include "startup/startup.h"
@@ -14,16 +15,7 @@
 #include "dialog_answerer.h"
 #include "scratch_folder.h"
 
-AppState g_app;
-
 namespace {
-
-std::string Take(char* s)
-{
-    std::string result = s ? s : "(null)";
-    FreeMem(s);
-    return result;
-}
 
 char MissingDrive()
 {
