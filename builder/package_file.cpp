@@ -622,7 +622,7 @@ bool IsPackage(const std::string& path, bool finished)
     start.resize(got > 0 ? static_cast<size_t>(got) : 0);
     uint64_t p = start.size() >= DOS_HEADER_SIZE && start[0] == 'M' && start[1] == 'Z' ? PackageOffsetOf(start) : 0;
     uint8_t header[4] = { 0, 0, 0, 0 };
-    bool package = p != 0 && (!finished || (SeekTo(fd, p) && ReadSome(fd, header, 4) == 4 && header[0] == PACKAGE_HEADER_SIZE &&
+    bool package = p != 0 && (!finished || (SeekTo(fd, p) && ReadSome(fd, header, 4) == 4 && header[PACKAGE_DATA_OFFSET] == PACKAGE_HEADER_SIZE &&
                                             !header[1] && !header[2] && !header[3]));
     CloseFile(fd);
     return package;
@@ -712,11 +712,12 @@ static void WriteThroughPart(const Bytes& runtime, const Project& project, const
     // The files as they are now, before anything is written: a vanished file
     // or a package beyond the 4 GiB limit leaves nothing behind.
     std::vector<const SourceFile*> files;
-    uint64_t total = 12 + 4 + project.script.size() + 64;
+    // The script's stream is taken to grow by 64 bytes at the most.
+    uint64_t total = PACKAGE_HEADER_SIZE + SCRIPT_SIZE_FIELD + project.script.size() + 64;
     for (const auto& plan : project.groups) {
-        total += 21 + plan.group.destination.size();
+        total += GROUP_HEADER_SIZE + plan.group.destination.size() + 1;
         for (const auto& f : plan.files) {
-            total += f.entry.name.size() + 6;
+            total += f.entry.name.size() + 1 + ENTRY_HEAD_SIZE;
             if (!f.entry.isFile || std::find(leftOut.begin(), leftOut.end(), &f) != leftOut.end())
                 continue;
             std::error_code error;
@@ -728,7 +729,7 @@ static void WriteThroughPart(const Bytes& runtime, const Project& project, const
             uint64_t size = fs::file_size(fs::u8path(f.path), error);
             if (error)
                 throw BuildError(project.path, f.line, "cannot read " + Quoted(f.path) + ": " + error.message());
-            total += 48 + size;
+            total += FILE_RECORD_SIZE + size;
             files.push_back(&f);
         }
     }
@@ -743,7 +744,7 @@ static void WriteThroughPart(const Bytes& runtime, const Project& project, const
     };
     Bytes scratch(kPiece);
     const uint64_t p = head.size();
-    head.resize(p + 12, 0);
+    head.resize(p + PACKAGE_HEADER_SIZE, 0);
     part.Write(head);
     BuildStats local;
     uint64_t unpacked = 0;
@@ -828,9 +829,9 @@ static void WriteThroughPart(const Bytes& runtime, const Project& project, const
     if (part.Position() - p > kDataLimit)
         beyondLimit();
     part.Cut();
-    part.PutU32At(p, PACKAGE_HEADER_SIZE);
-    part.PutU32At(p + 4, scriptOffset);
-    part.PutU32At(p + 8, unpacked);
+    part.PutU32At(p + PACKAGE_DATA_OFFSET, PACKAGE_HEADER_SIZE);
+    part.PutU32At(p + PACKAGE_SCRIPT_OFFSET, scriptOffset);
+    part.PutU32At(p + PACKAGE_UNPACKED_TOTAL, unpacked);
     part.PutU32At(DOS_SCRIPT_READ_SIZE, project.script.size());
     // The checksum covers every byte from its start, patched fields included.
     part.PutU32At(DOS_CHECKSUM, part.Adler32From(CHECKSUM_START, scratch));

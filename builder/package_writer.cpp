@@ -54,7 +54,7 @@ void ScriptWriter::record(int32_t type, std::initializer_list<std::string> strin
 Bytes ScriptWriter::finish() const
 {
     Bytes out = bytes_;
-    putU32(out, 0xFFFFFFFFu);
+    putU32(out, static_cast<uint32_t>(RECORD_END));
     return out;
 }
 
@@ -103,7 +103,7 @@ Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLengt
         out.push_back(0);
         return out;
     }
-    out.push_back(compressed ? 3 : 1);
+    out.push_back(compressed ? ENTRY_FILE | ENTRY_COMPRESSED : ENTRY_FILE);
     ScriptWriter::putU32(out, entry.attributes);
     for (uint64_t t : { entry.creationTime, entry.accessTime, entry.writeTime }) {
         ScriptWriter::putU32(out, static_cast<uint32_t>(t));
@@ -216,9 +216,9 @@ bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, co
         }
         put32(start, out.size() - p);
     }
-    put32(p, PACKAGE_HEADER_SIZE);
-    put32(p + 4, out.size() - p);
-    put32(p + 8, unpacked > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked);
+    put32(p + PACKAGE_DATA_OFFSET, PACKAGE_HEADER_SIZE);
+    put32(p + PACKAGE_SCRIPT_OFFSET, out.size() - p);
+    put32(p + PACKAGE_UNPACKED_TOTAL, unpacked > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked);
     ScriptWriter::putU32(out, static_cast<uint32_t>(script.size()));
     Bytes stream = CompressStream(script);
     out.insert(out.end(), stream.begin(), stream.end());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "../package/package_format.h"
+#include "../package/script_format.h"
 
 namespace quillset {
 

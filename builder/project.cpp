@@ -1,6 +1,7 @@
 // Project files: parsed into sections, every key checked, compiled into the
 // script's records in the order the runtime expects them.
 #include "project.h"
+#include "../package/script_format.h"
 
 #include <algorithm>
 #include <cctype>
@@ -155,23 +156,20 @@ std::set<int> Range(int from, int to)
 const std::vector<TextTableInfo>& TextTables()
 {
     static const std::vector<TextTableInfo> tables = [] {
-        std::set<int> messages = { 2, 5, 8, 11, 13, 14, 15, 21, 24, 25, 27 };
-        for (int i = 29; i <= 39; i++)
-            messages.insert(i);
         return std::vector<TextTableInfo>{
-            { "wizard", 0x60, { 0, 1, 2, 5, 6, 8, 9, 10, 11, 12, 13 } },
-            { "message", 0x70, messages },
-            { "extra", 0x80, { 0, 1, 2, 3, 5, 6, 7, 8 } },
-            { "page.language", 0, Range(0, 3) },
-            { "page.welcome", 1, Range(0, 7) },
-            { "page.licence", 2, Range(0, 3) },
-            { "page.information", 3, Range(0, 2) },
-            { "page.destination", 6, Range(0, 8) },
-            { "page.shortcuts", 8, Range(0, 5) },
-            { "page.ready", 9, Range(0, 3) },
-            { "page.installing", 10, Range(0, 14) },
-            { "page.finish", 11, Range(0, 10) },
-            { "page.uninstaller", 12, Range(0, 19) },
+            { "wizard", TEXT_GROUP_WIZARD, { WIZARD_TEXTS_READ } },
+            { "message", TEXT_GROUP_MESSAGES, { MESSAGE_TEXTS_READ } },
+            { "extra", TEXT_GROUP_EXTRA, { EXTRA_TEXTS_READ } },
+            { "page.language", SLOT_LANGUAGE, Range(0, 3) },
+            { "page.welcome", SLOT_WELCOME, Range(0, 7) },
+            { "page.licence", SLOT_LICENCE, Range(0, 3) },
+            { "page.information", SLOT_INFORMATION, Range(0, 2) },
+            { "page.destination", SLOT_DESTINATION, Range(0, 8) },
+            { "page.shortcuts", SLOT_SHORTCUTS, Range(0, 5) },
+            { "page.ready", SLOT_READY, Range(0, 3) },
+            { "page.installing", SLOT_INSTALLING, Range(0, 14) },
+            { "page.finish", SLOT_FINISH, Range(0, 10) },
+            { "page.uninstaller", SLOT_UNINSTALLER, Range(0, PAGE_TEXT_COUNT - 1) },
         };
     }();
     return tables;
@@ -181,9 +179,11 @@ struct PageInfo {
     const char* name;
     int slot;
 };
-const PageInfo kPages[] = { { "language", 0 },     { "welcome", 1 },   { "licence", 2 },
-                            { "information", 3 },  { "destination", 6 }, { "shortcuts", 8 },
-                            { "ready", 9 },        { "installing", 10 }, { "finish", 11 } };
+const PageInfo kPages[] = { { "language", SLOT_LANGUAGE },       { "welcome", SLOT_WELCOME },
+                            { "licence", SLOT_LICENCE },         { "information", SLOT_INFORMATION },
+                            { "destination", SLOT_DESTINATION }, { "shortcuts", SLOT_SHORTCUTS },
+                            { "ready", SLOT_READY },             { "installing", SLOT_INSTALLING },
+                            { "finish", SLOT_FINISH } };
 
 struct LanguageInfo {
     const char* name;
@@ -194,13 +194,16 @@ struct LanguageInfo {
 const LanguageInfo kLanguages[] = { { "english", 9, "english.txt", 0 }, { "chinese", 4, "chinese.txt", 936 } };
 
 // The FolderMacros the runtime replaces; any other <...> is literal text.
-const char* const kFolderMacros[] = {
-    "<AppData>", "<CommonAppData>", "<CommonDesktop>", "<CommonFavorites>", "<CommonFiles>", "<CommonPrograms>",
-    "<CommonStartMenu>", "<CommonStartup>", "<CommonTemplates>", "<Desktop>", "<IE>", "<Favorites>", "<Fonts>",
-    "<MSAccess>", "<NetHood>", "<Documents>", "<ProgramFiles>", "<Programs>", "<QuickLaunch>", "<SentTo>",
-    "<StartMenu>", "<StartUp>", "<System>", "<Temp>", "<Template>", "<Windows>", "<UserProfile>", "<AllUsers>",
-    "<CommonDocuments>", "<CommonPictures>", "<CommonMusic>", "<CommonVideo>", "<Pictures>", "<Music>", "<Video>"
-};
+const std::vector<std::string>& FolderMacros()
+{
+    static const std::vector<std::string> macros = [] {
+        std::vector<std::string> tokens;
+        for (const char* token = FOLDER_MACRO_TOKENS; *token; token += std::strlen(token) + 1)
+            tokens.push_back(token);
+        return tokens;
+    }();
+    return macros;
+}
 
 // The keys whose values the runtime expands %Variables% in ([variables]
 // values are, too). kEnvironment: the value goes on to Windows or a program
@@ -574,7 +577,7 @@ void Compiler::CheckPath(const std::string& path, int line, const std::string& w
             size_t close = part.find(part[i] == '%' ? '%' : '>', i + 1);
             bool token = (part[i] == '%' && close != std::string::npos && close > i + 1) ||
                          (part[i] == '<' && close != std::string::npos &&
-                          std::any_of(std::begin(kFolderMacros), std::end(kFolderMacros), [&](const char* macro) {
+                          std::any_of(FolderMacros().begin(), FolderMacros().end(), [&](const std::string& macro) {
                               return Lower(macro) == Lower(part.substr(i, close - i + 1));
                           }));
             literal += token ? 'x' : part[i];   // a token stands for some valid name
@@ -621,7 +624,7 @@ void Compiler::CheckVariables(const std::string& text, int line, bool environmen
 // names cannot hold '<'.
 void Compiler::CheckFolderMacros(const std::string& text, int line) const
 {
-    static const std::vector<std::string> macros(std::begin(kFolderMacros), std::end(kFolderMacros));
+    const std::vector<std::string>& macros = FolderMacros();
     for (size_t open = text.find('<'); open != std::string::npos; open = text.find('<', open + 1)) {
         size_t close = open + 1;
         while (close < text.size() && std::isalpha(static_cast<unsigned char>(text[close])))
@@ -693,12 +696,12 @@ int Compiler::Moment(const IniSection& s) const
 {
     const IniKey* k = Find(s, "moment");
     if (!k || k->value.empty())
-        return 11;
+        return MOMENT_DEFAULT;
     std::string v = Lower(k->value);
     if (v == "before")
-        return 0;
+        return MOMENT_BEFORE;
     if (v == "uninstall")
-        return -1;
+        return MOMENT_AT_REMOVAL;
     for (const auto& p : kPages)
         if (v == p.name)
             return p.slot + 1;
@@ -752,9 +755,13 @@ namespace {
 void Compiler::CompileFiles(const IniSection& s)
 {
     CheckKeys(s, { "source", "destination", "recursive", "overwrite", "compare", "shared", "compress" });
-    static const std::map<std::string, uint32_t> kRules = { { "always", 0 }, { "newer", 1 }, { "newer_or_same", 2 },
-                                                           { "older", 3 }, { "never", 4 } };
-    static const std::map<std::string, uint32_t> kModes = { { "time", 0 }, { "version", 1 }, { "both", 2 } };
+    static const std::map<std::string, uint32_t> kRules = { { "always", OVERWRITE_ALWAYS },
+                                                           { "newer", OVERWRITE_IF_NEWER },
+                                                           { "newer_or_same", OVERWRITE_IF_NEWER_OR_SAME },
+                                                           { "older", OVERWRITE_IF_OLDER },
+                                                           { "never", OVERWRITE_NEVER } };
+    static const std::map<std::string, uint32_t> kModes = { { "time", COMPARE_TIMES }, { "version", COMPARE_VERSIONS },
+                                                           { "both", COMPARE_BOTH } };
     GroupPlan plan;
     if (const IniKey* k = Find(s, "destination"))
         CheckPath(k->value, k->line, "\"destination\"");
@@ -898,7 +905,7 @@ void Compiler::CompileProduct()
 
     // Variables first: the runtime's own, then the project's.
     auto define = [&](const std::string& name, const std::string& value, int line) {
-        script_.record(1, { Ansi(name, line), value });
+        script_.record(RECORD_VARIABLE, { Ansi(name, line), value });
         variables_.push_back(name);
     };
     define("%InstallPath%", installPath, 0);
@@ -912,7 +919,7 @@ void Compiler::CompileProduct()
     for (const auto& k : variables.keys)
         define(k.written, Ansi(k.value, k.line), k.line);   // in the case written
 
-    // Record 9: product and appearance.
+    // The product record: names and appearance.
     const IniSection& appearance = Section("appearance");
     CheckKeys(appearance, { "body_font", "body_text_color", "title_font", "title_text_color", "body_color",
                             "band_color", "header_color", "decoration_color", "gradient_top", "gradient_bottom" });
@@ -934,8 +941,8 @@ void Compiler::CompileProduct()
     ScriptWriter::putString(record9, Field(appearance, "title_font", "Tahoma") + "," +
                                           hex(Color(appearance, "title_text_color", 0x000000, false)));
     ScriptWriter::putU32(record9, ColorRef(Color(appearance, "header_color", 0x02000000, true)));
-    record9.push_back((Flag(options, "header_welcome", false) ? 1 : 0) |
-                      (Flag(options, "background_title_bar", false) ? 2 : 0));
+    record9.push_back((Flag(options, "header_welcome", false) ? APPEARANCE_HEADER_WELCOME : 0) |
+                      (Flag(options, "background_title_bar", false) ? APPEARANCE_BACKGROUND_CAPTION : 0));
     std::string root = Field(product, "previous_path_root");
     if (!root.empty() && Lower(root) != "hkcr" && Lower(root) != "hkcu" && Lower(root) != "hklm" &&
         Lower(root) != "hku" && Lower(root) != "hkcc")
@@ -948,24 +955,25 @@ void Compiler::CompileProduct()
     std::string layout = Lower(Get(product, "layout", "large"));
     if (layout != "large" && layout != "small")
         Fail(Find(product, "layout")->line, "\"layout\" takes large or small");
-    record9.push_back((layout == "small" ? 0x01 : 0) | (Flag(options, "offer_group_shortcuts", true) ? 0x02 : 0) |
-                      (Flag(options, "offer_desktop_shortcuts", true) ? 0x04 : 0) |
-                      (Flag(options, "offer_quick_launch_shortcuts", true) ? 0x08 : 0) |
-                      (Flag(options, "restart", false) ? 0x10 : 0) |
-                      (Flag(options, "create_uninstaller", true) ? 0x20 : 0));
-    script_.record(9, record9);
+    record9.push_back((layout == "small" ? SETUP_SMALL_LAYOUT : 0) |
+                      (Flag(options, "offer_group_shortcuts", true) ? SETUP_OFFER_GROUP : 0) |
+                      (Flag(options, "offer_desktop_shortcuts", true) ? SETUP_OFFER_DESKTOP : 0) |
+                      (Flag(options, "offer_quick_launch_shortcuts", true) ? SETUP_OFFER_QUICK_LAUNCH : 0) |
+                      (Flag(options, "restart", false) ? SETUP_RESTART : 0) |
+                      (Flag(options, "create_uninstaller", true) ? SETUP_CREATE_UNINSTALLER : 0));
+    script_.record(RECORD_PRODUCT, record9);
 
-    // Record 18: what the uninstall entry shows beside the name, for
-    // Programs and Features and the package managers that match by version.
-    Bytes record18;
-    bool details = false;
+    // What the uninstall entry shows beside the name, for Programs and
+    // Features and the package managers that match products by version.
+    Bytes details;
+    bool given = false;
     for (const char* key : { "version", "publisher", "url" }) {
         const IniKey* k = Find(product, key);
-        details |= k != nullptr;
-        ScriptWriter::putString(record18, k ? ProductName(*k) : std::string());
+        given |= k != nullptr;
+        ScriptWriter::putString(details, k ? ProductName(*k) : std::string());
     }
-    if (details)
-        script_.record(18, record18);
+    if (given)
+        script_.record(RECORD_ENTRY_DETAILS, details);
 }
 
 void Compiler::CompilePages()
@@ -979,7 +987,7 @@ void Compiler::CompilePages()
         enabled = k->value;
         pagesLine = k->line;
     }
-    Bytes switches(12, 0);
+    Bytes switches(INSTALLER_SLOT_COUNT, 0);
     std::stringstream pageList(enabled);
     for (std::string page; std::getline(pageList, page, ',');) {
         page = Lower(Trim(page));
@@ -990,11 +998,11 @@ void Compiler::CompilePages()
         switches[it->slot] = 1;
     }
     for (const char* file : { "licence", "information" }) {
-        int slot = file[0] == 'l' ? 2 : 3;
+        int slot = file[0] == 'l' ? SLOT_LICENCE : SLOT_INFORMATION;
         if (switches[slot] && !Find(product, file))
             Fail(pagesLine, std::string("the ") + file + " page is enabled but [product] names no " + file + " file");
     }
-    script_.record(2, switches);
+    script_.record(RECORD_PAGE_SWITCHES, switches);
 }
 
 void Compiler::CompileTexts()
@@ -1003,7 +1011,7 @@ void Compiler::CompileTexts()
     Bytes record6{ static_cast<uint8_t>(Flag(languages, "auto_select", true) ? 1 : 0) };
     for (const LanguageInfo* l : offered_)
         ScriptWriter::putU16(record6, static_cast<uint16_t>(l->id));
-    script_.record(6, record6);
+    script_.record(RECORD_LANGUAGES, record6);
 
     for (const auto& s : sections_) {
         if (s.name.compare(0, 6, "texts.") != 0)
@@ -1052,13 +1060,13 @@ void Compiler::CompileTexts()
         auto [language, group, index] = id;
         std::string t =
             ReplaceAll(ReplaceAll(Unescape(text->value), "{full_name}", fullNameUtf8_), "{name}", nameUtf8_);
-        script_.record(5, ScriptWriter::textPayload(static_cast<uint16_t>(language), static_cast<uint8_t>(group),
+        script_.record(RECORD_TEXT, ScriptWriter::textPayload(static_cast<uint16_t>(language), static_cast<uint8_t>(group),
                                                    static_cast<uint8_t>(index),
                                                    ToCodePage(t, codePage_, text->file, text->line)));
     }
 }
 
-// Records 3 and 4: licence and information, read as they are (plain or RTF).
+// The licence and information texts, read as they are (plain or RTF).
 void Compiler::CompileDocuments()
 {
     const IniSection& product = Section("product");
@@ -1084,11 +1092,12 @@ void Compiler::CompileDocuments()
                 text += ToCodePage(content.substr(start, end - start), codePage_, path, static_cast<int>(line));
                 start = end;
             }
-            script_.record(file[0] == 'l' ? 3 : 4, { text });
+            script_.record(file[0] == 'l' ? RECORD_LICENCE_TEXT : RECORD_INFO_TEXT, { text });
         }
 }
 
-// Lists and settings: 10, 15, 16, 7, 17, 8, 13, 11, 12, 14.
+// Lists and settings: shortcuts, associations, requirements, background,
+// captions, decoration colour, programs, registry values, INI entries, DLL calls.
 void Compiler::CompileLists()
 {
     const IniSection& appearance = Section("appearance");
@@ -1103,7 +1112,7 @@ void Compiler::CompileLists()
         if (Get(s, "path").empty())
             Fail(s.line, "[shortcut] needs a path");
         CheckPath(Find(s, "path")->value, Find(s, "path")->line, "\"path\"");
-        script_.record(10, { Csv(s, { "path", "target", "arguments", "working_folder", "icon", "icon_index", "show",
+        script_.record(RECORD_SHORTCUT, { Csv(s, { "path", "target", "arguments", "working_folder", "icon", "icon_index", "show",
                                      "hotkey" }) + "," + (Flag(s, "shared", false) ? "1" : "0") });
     });
     each("association", [&](const IniSection& s) {
@@ -1112,7 +1121,7 @@ void Compiler::CompileLists()
         std::string extension = Get(s, "extension");
         if (extension.size() < 2 || extension[0] != '.')
             Fail(s.line, "[association] needs an extension with its dot");
-        script_.record(15, { Csv(s, { "extension", "prog_id", "content_type", "description", "info_tip",
+        script_.record(RECORD_ASSOCIATION, { Csv(s, { "extension", "prog_id", "content_type", "description", "info_tip",
                                      "open_command", "icon", "icon_index" }) });
     });
     const IniSection& requirements = Section("requirements");
@@ -1137,14 +1146,14 @@ void Compiler::CompileLists()
             ScriptWriter::putString(record16, upper);
         }
         record16.push_back(Flag(requirements, "administrator", false) ? 1 : 0);
-        script_.record(16, record16);
+        script_.record(RECORD_REQUIREMENTS, record16);
     }
     gradient_ = Find(appearance, "gradient_top") || Find(appearance, "gradient_bottom");
     if (gradient_) {
         Bytes record7;
         ScriptWriter::putU32(record7, Color(appearance, "gradient_top", 0x0000FF, false));
         ScriptWriter::putU32(record7, Color(appearance, "gradient_bottom", 0x000000, false));
-        script_.record(7, record7);
+        script_.record(RECORD_BACKGROUND, record7);
     }
     each("caption", [&](const IniSection& s) {
         CheckKeys(s, { "text", "horizontal", "vertical", "x", "y", "font", "size", "width", "weight", "italic",
@@ -1161,12 +1170,12 @@ void Compiler::CompileLists()
                            (Flag(s, "italic", false) ? "1" : "0") + "," + (Flag(s, "underline", false) ? "1" : "0") +
                            "," + ColorField(s, "color") + "," + Field(s, "shadow") + "," +
                            ColorField(s, "shadow_color");
-        script_.record(17, { line });
+        script_.record(RECORD_BACKGROUND_CAPTION, { line });
     });
     if (Find(appearance, "decoration_color")) {
         Bytes record8;
         ScriptWriter::putU32(record8, ColorRef(Color(appearance, "decoration_color", 0, false)));
-        script_.record(8, record8);
+        script_.record(RECORD_DECORATION_COLOR, record8);
     }
     each("program", [&](const IniSection& s) {
         CheckKeys(s, { "path", "arguments", "working_folder", "moment", "wait", "once", "window" });
@@ -1175,7 +1184,7 @@ void Compiler::CompileLists()
         std::string line = Csv(s, { "path", "arguments", "working_folder" }) + "," + std::to_string(Moment(s)) +
                            "," + (Flag(s, "wait", true) ? "1" : "0") + "," + (Flag(s, "once", true) ? "1" : "0") +
                            "," + std::to_string(Number(s, "window", 0, 0, 2));
-        script_.record(13, { line });
+        script_.record(RECORD_PROGRAM, { line });
     });
     each("registry", [&](const IniSection& s) {
         CheckKeys(s, { "root", "key", "name", "type", "data" });
@@ -1198,20 +1207,20 @@ void Compiler::CompileLists()
         if (type == "dword" && !ParseWhole(data, -2147483647LL - 1, 0xFFFFFFFFLL, &dword))
             Fail(Find(s, "data") ? Find(s, "data")->line : s.line,
                  "dword data takes a whole number from -2147483648 to 4294967295, not \"" + data + "\"");
-        script_.record(11, { std::to_string(rootIt - kRoots.begin()) + "," + Field(s, "key") + "," + Field(s, "name") +
+        script_.record(RECORD_REGISTRY_VALUE, { std::to_string(rootIt - kRoots.begin()) + "," + Field(s, "key") + "," + Field(s, "name") +
                             "," + std::to_string(kTypes.at(type)) + "," + data });
     });
     each("ini", [&](const IniSection& s) {
         CheckKeys(s, { "file", "section", "key", "value", "append" });
         if (Get(s, "file").empty() || Get(s, "section").empty())
             Fail(s.line, "[ini] needs a file and a section");
-        script_.record(12, { Csv(s, { "file", "section", "key", "value" }) + "," + (Flag(s, "append", false) ? "1" : "0") });
+        script_.record(RECORD_INI_ENTRY, { Csv(s, { "file", "section", "key", "value" }) + "," + (Flag(s, "append", false) ? "1" : "0") });
     });
     each("dll", [&](const IniSection& s) {
         CheckKeys(s, { "path", "function", "argument1", "argument2", "moment", "once" });
         if (Get(s, "path").empty() || Get(s, "function").empty())
             Fail(s.line, "[dll] needs a path and a function");
-        script_.record(14, { Csv(s, { "path", "function", "argument1", "argument2" }) + "," +
+        script_.record(RECORD_DLL_CALL, { Csv(s, { "path", "function", "argument1", "argument2" }) + "," +
                             std::to_string(Moment(s)) + "," + (Flag(s, "once", true) ? "1" : "0") });
     });
 }

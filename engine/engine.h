@@ -14,7 +14,13 @@ struct InstallRun {
     HWND page, progressBar;
     BOOL cancelled;      // the frame posted WM_QUIT: every later stage is skipped
 };
-// Waits while the frame asks about cancelling; FALSE once cancelled.
+// Gives the calling worker thread its message queue, so that a cancellation
+// posted to it is never lost.
+void CreateWorkerQueue();
+// Holds a worker while the user interface asks whether to quit; TRUE when the
+// user chose to.
+BOOL QuitRequested();
+// QuitRequested for the install worker; FALSE once cancelled.
 BOOL CheckPoint(InstallRun* run);
 // Sets the line ID of the installing page PAGE: IDC_STEP_TEXT, or
 // IDC_FILE_TEXT, whose style puts an ellipsis in the middle of a path too

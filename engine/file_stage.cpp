@@ -20,9 +20,6 @@ enum { DATA_CHUNK = 0x100000, INPUT_CHUNK = 0x10000 };
 // waits for the page to repaint, which costs more than writing a small file.
 enum { PATH_LINE_INTERVAL = 100 };
 
-enum { ENTRY_FILE = 1, ENTRY_COMPRESSED = 2 };
-enum { GROUP_HEADER_SIZE = 20, ENTRY_HEAD_SIZE = 5, FILE_RECORD_SIZE = 48 };
-
 #pragma pack(push, 1)
 struct FileRecord {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
@@ -54,10 +51,12 @@ static void ShowPath(FileStage* stage, const char* path)
     }
 }
 
-// A condition of the 1..3 overwrite rules on a comparison result (< 0, 0, > 0).
+// A condition of the comparing overwrite rules on a comparison result (< 0, 0, > 0).
 static BOOL RuleHolds(DWORD rule, int comparison)
 {
-    return rule == 1 ? comparison > 0 : rule == 2 ? comparison >= 0 : comparison < 0;
+    return rule == OVERWRITE_IF_NEWER           ? comparison > 0
+           : rule == OVERWRITE_IF_NEWER_OR_SAME ? comparison >= 0
+                                                : comparison < 0;
 }
 
 static int CompareVersions(const FileRecord* packaged, const FileVersion* existing)
@@ -69,14 +68,14 @@ static int CompareVersions(const FileRecord* packaged, const FileVersion* existi
     return 0;
 }
 
-// Whether the packaged file replaces the existing one at PATH. Rules above 4,
-// which no table covers, keep the existing file as rule 4 does.
+// Whether the packaged file replaces the existing one at PATH. Rules above
+// OVERWRITE_NEVER, which no table covers, keep the existing file as it does.
 static BOOL ShouldOverwrite(const GroupHeader* group, const char* path, const FileRecord* packaged)
 {
     DWORD rule = group->overwriteRule;
-    if (!rule)
+    if (rule == OVERWRITE_ALWAYS)
         return TRUE;
-    if (rule >= 4)
+    if (rule >= OVERWRITE_NEVER)
         return FALSE;
     WIN32_FIND_DATAA existing;
     HANDLE search = FindFirstFileA(path, &existing);
@@ -87,11 +86,11 @@ static BOOL ShouldOverwrite(const GroupHeader* group, const char* path, const Fi
     BOOL hasVersion = ReadVersionResource(path, &version, FALSE);
     BOOL versionHolds = RuleHolds(rule, CompareVersions(packaged, &version));
     switch (group->compareMode) {
-    case 0:
+    case COMPARE_TIMES:
         return dateHolds;
-    case 1:
+    case COMPARE_VERSIONS:
         return !hasVersion || versionHolds;
-    case 2:
+    case COMPARE_BOTH:
         return dateHolds && (!hasVersion || versionHolds);
     }
     return TRUE;
@@ -145,7 +144,9 @@ static int PutOutput(void* context, unsigned char* data, unsigned length)
         ShowProgress(stage, w->entryPosition + w->consumed);
         ShowPath(stage, stage->unshownPath);
         // Each mebibyte of a large file is also a place to stop at, so that
-        // a cancellation does not wait for its end.
+        // a cancellation does not wait for its end. The count has crossed a
+        // multiple of DATA_CHUNK, a power of two, when a bit at or above its
+        // own has changed.
         if ((before ^ w->produced) >= DATA_CHUNK && !CheckPoint(stage->run))
             w->error = ERROR_CANCELLED;
     }
@@ -220,10 +221,11 @@ static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name,
         g_app.installOk = FALSE;
         if (AskAccessDenied(stage->run->page, path, path, GetLastError()))
             return FALSE;
-    } else if (error && error != ERROR_ALREADY_EXISTS && !Ask(stage, 21, path, SystemErrorText(error))) {
+    } else if (error && error != ERROR_ALREADY_EXISTS
+               && !Ask(stage, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(error))) {
         return FALSE;
     }
-    AppendLogLine(g_app.logFile, 'a', path, TRUE, TRUE);
+    AppendLogLine(g_app.logFile, LOG_FOLDER, path, TRUE, TRUE);
     ListSetAt(stage->levels, parent + 1, name);
     return TRUE;
 }
@@ -238,12 +240,14 @@ static BOOL AskOpenFailed(FileStage* stage, const char* path, BOOL existed, DWOR
         BOOL denied = parent && !CheckObjectAccess(g_app.accessToken, existed ? path : parent, SE_FILE_OBJECT,
                                                    existed ? GENERIC_WRITE : FILE_ADD_FILE, &granted)
                       && !granted;
-        BOOL goOn = denied ? Ask(stage, existed ? 2 : 8, path, existed ? path : parent)
-                           : Ask(stage, existed ? 5 : 11, path, SystemErrorText(error));
+        BOOL goOn = denied ? Ask(stage, existed ? MESSAGE_NO_RIGHT_TO_REPLACE : MESSAGE_NO_RIGHT_TO_CREATE_FILE, path,
+                                 existed ? path : parent)
+                           : Ask(stage, existed ? MESSAGE_CANNOT_OPEN_FILE : MESSAGE_CANNOT_CREATE_FILE, path,
+                                 SystemErrorText(error));
         FreeMem(parent);
         return goOn;
     }
-    return Ask(stage, existed ? 5 : 11, path, SystemErrorText(error));
+    return Ask(stage, existed ? MESSAGE_CANNOT_OPEN_FILE : MESSAGE_CANNOT_CREATE_FILE, path, SystemErrorText(error));
 }
 
 static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BYTE flags, DWORD entryPosition)
@@ -273,13 +277,11 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
             return AskOpenFailed(stage, path, existed, error);
         if (stage->group.sharedFiles
-            || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, 6), path,
+            || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, WIZARD_FILE_IN_USE), path,
                             MB_YESNO | MB_ICONWARNING) != IDYES) {
             // In use: the data goes to a temporary file that replaces it at the next restart.
-            temporary = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
-            if (!temporary)
-                return FALSE;
-            GetTempFileNameA(g_app.tempFolder, "QST", 0, temporary);
+            if (!(temporary = CreateTempFile(g_app.tempFolder)))
+                return Ask(stage, MESSAGE_CANNOT_PREPARE_REPLACEMENT, path, SystemErrorText(GetLastError()));
             file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
             if (file != INVALID_HANDLE_VALUE)
@@ -287,7 +289,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
             error = GetLastError();
             DeleteFileA(temporary);
             FreeMem(temporary);
-            return Ask(stage, 13, path, SystemErrorText(error));
+            return Ask(stage, MESSAGE_CANNOT_PREPARE_REPLACEMENT, path, SystemErrorText(error));
         }
     }
 
@@ -296,7 +298,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     while ((error = WriteEntryData(stage, file, dataAt, &record, flags & ENTRY_COMPRESSED, entryPosition))
            && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)) {
         // After OK the user has freed space: the file is written again from its start.
-        if (ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsMessages, 14), path,
+        if (ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsMessages, MESSAGE_DISK_FULL), path,
                          MB_OKCANCEL | MB_ICONSTOP) == IDCANCEL) {
             goOn = FALSE;
             break;
@@ -313,7 +315,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
         if (error == ERROR_CANCELLED)
             return FALSE;
         g_app.installOk = FALSE;
-        return goOn && Ask(stage, 15, path, SystemErrorText(error));
+        return goOn && Ask(stage, MESSAGE_CANNOT_WRITE_FILE, path, SystemErrorText(error));
     }
     const WIN32_FILE_ATTRIBUTE_DATA* times = &record.attributes;
     SetFileTime(file, &times->ftCreationTime, &times->ftLastAccessTime, &times->ftLastWriteTime);
@@ -327,13 +329,13 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
         // After the restart the file is this installation's: the final log
         // names it for the removal, the temporary log does not (a rollback
         // keeps the file that is there now).
-        AppendLogLine(g_app.logFile, stage->group.sharedFiles ? 'g' : 'b', path, FALSE, FALSE);
+        AppendLogLine(g_app.logFile, stage->group.sharedFiles ? LOG_SHARED_FILE : LOG_FILE, path, FALSE, FALSE);
     } else if (stage->group.sharedFiles) {
-        AppendLogLine(g_app.logFile, 'g', path, TRUE, FALSE);
+        AppendLogLine(g_app.logFile, LOG_SHARED_FILE, path, TRUE, FALSE);
         UpdateSharedDllCount(path, FALSE);
     } else {
         // A file that was there before is never deleted by a rollback.
-        AppendLogLine(g_app.logFile, 'b', path, !existed, FALSE);
+        AppendLogLine(g_app.logFile, LOG_FILE, path, !existed, FALSE);
     }
     return TRUE;
 }

@@ -88,7 +88,8 @@ DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD exi
     BOOL denied = existenceError != ERROR_ACCESS_DENIED
                   && !CheckObjectAccess(g_app.accessToken, parent, SE_FILE_OBJECT, FILE_ADD_SUBDIRECTORY, &granted)
                   && !granted;
-    int message = denied ? (drive ? 38 : 35) : (drive ? 37 : 36);
+    int message = denied ? (drive ? MESSAGE_FOLDER_NO_RIGHT_ON_DRIVE : MESSAGE_FOLDER_NO_RIGHT_IN_PARENT)
+                         : (drive ? MESSAGE_FOLDER_DRIVE_DENIED : MESSAGE_FOLDER_PARENT_DENIED);
     DWORD result = AskToGoOn(owner, message, path, parent, ERROR_ACCESS_DENIED);
     FreeMem(parent);
     return result;
@@ -115,7 +116,7 @@ static DWORD CreateLevel(const char* level, BOOL* created, DWORD* existenceError
 DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
 {
     if (!IsValidInstallPath(path))
-        return AskToGoOn(owner, 21, path, SystemErrorText(ERROR_BAD_PATHNAME), ERROR_BAD_PATHNAME);
+        return AskToGoOn(owner, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(ERROR_BAD_PATHNAME), ERROR_BAD_PATHNAME);
     char* copy = DupString(path, 0);
     if (!copy)
         return ERROR_OUTOFMEMORY;
@@ -144,11 +145,11 @@ DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
         *p = 0;
         DWORD error = CreateLevel(copy, &created, &existenceError);
         if (created)
-            AppendLogLine(log, 'a', copy, TRUE, FALSE);
+            AppendLogLine(log, LOG_FOLDER, copy, TRUE, FALSE);
         if (error == ERROR_ACCESS_DENIED)
             result = AskAccessDenied(owner, path, copy, existenceError);
         else if (error)
-            result = AskToGoOn(owner, 21, copy, SystemErrorText(error), error);
+            result = AskToGoOn(owner, MESSAGE_CANNOT_CREATE_FOLDER, copy, SystemErrorText(error), error);
         *p = '\\';
         // A chain the user lets go on after an error stays incomplete.
         if (error)
@@ -157,11 +158,11 @@ DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
     if (!*p) {
         DWORD error = CreateLevel(copy, &created, &existenceError);
         if (!error)
-            AppendLogLine(log, 'a', copy, TRUE, TRUE);
+            AppendLogLine(log, LOG_FOLDER, copy, TRUE, TRUE);
         else if (error == ERROR_ACCESS_DENIED)
             result = AskAccessDenied(owner, path, copy, existenceError);
         else
-            result = AskToGoOn(owner, 21, copy, SystemErrorText(error), error);
+            result = AskToGoOn(owner, MESSAGE_CANNOT_CREATE_FOLDER, copy, SystemErrorText(error), error);
     }
     FreeMem(copy);
     return result;

@@ -6,8 +6,7 @@
 #include "../script/script.h"
 
 extern const char kLogHeader[] = "=== Quillset log file ===";
-// Fields of the codes "a" to "h"; "e" has a third, "1", when the key goes with its subkeys.
-static const char kFieldCounts[] = { 1, 1, 3, 6, 2, 5, 1, 1 };
+static const char kFieldCounts[] = LOG_FIELD_COUNTS;
 
 static void WriteText(HANDLE file, const char* text)
 {
@@ -130,8 +129,8 @@ void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL
     for (int i = 0; text && checkExclusions && i < ListCount(specialFolders); i++)
         if (SameText(text, ListGet(specialFolders, i)))
             return;
-    int expected = code >= 'a' && code <= 'h' && text ? kFieldCounts[code - 'a'] : 0;
-    if (expected == 1) {
+    int expected = code >= LOG_FOLDER && code <= LOG_SHORTCUT && text ? kFieldCounts[code - LOG_FOLDER] : 0;
+    if (expected == LOG_PATH_FIELDS) {
         AppendLogFields(file, code, &text, 1, writeNow);
         return;
     }
@@ -140,7 +139,7 @@ void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL
         for (const char* p = text; *p; p++)
             count += *p == ',';
         const char* last = FindCharReverse(text, ',', -1, TRUE);
-        BOOL withSubkeys = code == 'e' && count == 3 && !lstrcmpA(last + 1, "1");
+        BOOL withSubkeys = code == LOG_REGISTRY_KEY && count == LOG_REGISTRY_KEY_FIELDS + 1 && !lstrcmpA(last + 1, "1");
         if (count != expected && !withSubkeys)
             return;
     }
@@ -158,8 +157,9 @@ char ReadLogLine(const char* line)
         count += *fields == ',';
     // Only a line with the fields of its code is acted on, never on a part
     // of a path or key that a damaged line would give.
-    if (code < 'a' || code > 'h' || !*CsvField(0)
-        || (count != kFieldCounts[code - 'a'] && !(code == 'e' && count == 3)))
+    if (code < LOG_FOLDER || code > LOG_SHORTCUT || !*CsvField(0)
+        || (count != kFieldCounts[code - LOG_FOLDER]
+            && !(code == LOG_REGISTRY_KEY && count == LOG_REGISTRY_KEY_FIELDS + 1)))
         return 0;
     for (int i = 0; escaped && i < count; i++)
         UnescapeField(ListGet(g_app.csvFields, i));
@@ -169,9 +169,9 @@ char ReadLogLine(const char* line)
 BOOL CreateTemporaryLog()
 {
     FreeMem(g_app.tempLogPath);
-    g_app.tempLogPath = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+    g_app.tempLogPath = CreateTempFile(g_app.tempFolder);
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (g_app.tempLogPath && GetTempFileNameA(g_app.tempFolder, "QST", 0, g_app.tempLogPath))
+    if (g_app.tempLogPath)
         file = CreateFileA(g_app.tempLogPath, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
     g_app.logFile = file == INVALID_HANDLE_VALUE ? 0 : file;
@@ -180,7 +180,7 @@ BOOL CreateTemporaryLog()
     RecordLine(g_app.logFile, g_app.productFullName, TRUE, FALSE);
     RecordLine(g_app.logFile, g_app.productName, TRUE, FALSE);
     char appearance[32 + 2 * LF_FACESIZE + 7 * 11];
-    wsprintfA(appearance, "%u,0x%X,0x%X,0x%X,0x%X,%s,0x%X,%s,0x%X", g_app.layoutOffset == 20,
+    wsprintfA(appearance, "%u,0x%X,0x%X,0x%X,0x%X,%s,0x%X,%s,0x%X", g_app.layoutOffset != 0,
               g_app.decorationColor, g_app.headerColor, g_app.bodyColor, g_app.bandColor,
               g_app.titleFontFace, g_app.titleTextColor, g_app.bodyFontFace, g_app.bodyTextColor);
     RecordLine(g_app.logFile, appearance, TRUE, TRUE);
@@ -218,11 +218,12 @@ static BOOL StillThere(char code)
     DWORD attributes = GetFileAttributesA(first);
     BOOL folder = attributes != INVALID_FILE_ATTRIBUTES && attributes & FILE_ATTRIBUTE_DIRECTORY;
     switch (code) {
-    case 'a':
+    case LOG_FOLDER:
         return folder;
-    case 'c':
-    case 'e':
-        return RegistryEntryExists(RootKeyFromNumber(first), CsvField(1), code == 'c' ? CsvField(2) : 0);
+    case LOG_REGISTRY_VALUE:
+    case LOG_REGISTRY_KEY:
+        return RegistryEntryExists(RootKeyFromNumber(first), CsvField(1),
+                                   code == LOG_REGISTRY_VALUE ? CsvField(2) : 0);
     }
     return attributes != INVALID_FILE_ATTRIBUTES && !folder;
 }

@@ -15,7 +15,6 @@ void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL
 // comma, escaped otherwise.
 void AppendLogFields(HANDLE file, char code, const char* const* fields, int count, BOOL writeNow);
 extern const char kLogHeader[];   // the log's first line
-enum { LOG_HEADER_LINES = 4 };    // the header, the two names, the appearance
 // Cuts the header lines from *TEXT (null for no text) into LINES; TRUE when
 // all are whole and the first is kLogHeader.
 BOOL CutLogHeader(char** text, char* lines[LOG_HEADER_LINES]);

@@ -13,19 +13,31 @@
 
 static const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-enum { INSTALLING_SLOT = 10 };
-
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third)
 {
     return ShowMessage3(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second, third,
                         MB_YESNO | MB_ICONSTOP) == IDYES;
 }
 
-BOOL CheckPoint(InstallRun* run)
+void CreateWorkerQueue()
+{
+    // A thread's queue comes with its first PeekMessageA: from then on the
+    // WM_QUIT that the user interface posts to it waits there. (HWND)-1 looks
+    // at thread messages only, PM_NOREMOVE takes none.
+    MSG message;
+    PeekMessageA(&message, (HWND)-1, WM_USER, WM_USER, PM_NOREMOVE);
+}
+
+BOOL QuitRequested()
 {
     WaitForSingleObject(g_app.pauseEvent, INFINITE);
     MSG message;
-    if (PeekMessageA(&message, (HWND)-1, WM_QUIT, WM_QUIT, PM_REMOVE))
+    return PeekMessageA(&message, (HWND)-1, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
+BOOL CheckPoint(InstallRun* run)
+{
+    if (QuitRequested())
         run->cancelled = TRUE;
     return !run->cancelled;
 }
@@ -46,7 +58,7 @@ void ShowLine(HWND page, int id, const char* text)
 
 static void ShowStep(InstallRun* run, int text)
 {
-    ShowLine(run->page, IDC_STEP_TEXT, GetText(g_app.pages[INSTALLING_SLOT].texts, text));
+    ShowLine(run->page, IDC_STEP_TEXT, GetText(g_app.pages[SLOT_INSTALLING].texts, text));
 }
 
 // Expands every variable's value until none names a variable. A cycle among
@@ -154,8 +166,9 @@ static void WriteUninstallEntry(const char* uninstaller)
             else if (texts[i] && *texts[i])
                 WriteRegistryValue(HKEY_LOCAL_MACHINE, key, name, REG_SZ, texts[i], lstrlenA(texts[i]) + 1);
         }
+        // Root number 2: HKEY_LOCAL_MACHINE; "1": with all it holds.
         const char* fields[] = { "2", key, "1" };
-        AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
+        AppendLogFields(g_app.logFile, LOG_REGISTRY_KEY, fields, 3, TRUE);
     }
     FreeMem(quiet);
     FreeMem(command);
@@ -178,8 +191,7 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
     ZeroMem(&run, sizeof(run));
     run.page = (HWND)parameter;
     OleInitialize(0);
-    MSG message;
-    PeekMessageA(&message, (HWND)-1, WM_USER, WM_USER, PM_NOREMOVE);
+    CreateWorkerQueue();
     run.progressBar = GetDlgItem(run.page, IDC_PROGRESS);
 
     char* uninstaller = CombinePath(GetVariable("%InstallPath%"), GetVariable("%UninstallerFileName%"));
@@ -188,17 +200,16 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
     BOOL placeUninstaller = g_app.createUninstaller && uninstaller && finalLog;
     SettleVariables();
     CreateTemporaryLog();
-    char* uninstallerImage = (char*)AllocMem(lstrlenA(g_app.tempFolder) + 262);
+    char* uninstallerImage = CreateTempFile(g_app.tempFolder);
     BOOL failed = TRUE;
-    if (uninstallerImage && GetTempFileNameA(g_app.tempFolder, "QST", 0, uninstallerImage)
-        && OpenPackageView()) {
+    if (uninstallerImage && OpenPackageView()) {
         WriteUninstallerImage(uninstallerImage);
         BOOL goOn = RunFileStage(&run);
         ClosePackageView();
         if (goOn) {
             if (placeUninstaller) {
-                AppendLogLine(g_app.logFile, 'b', uninstaller, !PathExists(uninstaller), FALSE);
-                AppendLogLine(g_app.logFile, 'b', finalLog, !PathExists(finalLog), FALSE);
+                AppendLogLine(g_app.logFile, LOG_FILE, uninstaller, !PathExists(uninstaller), FALSE);
+                AppendLogLine(g_app.logFile, LOG_FILE, finalLog, !PathExists(finalLog), FALSE);
             }
             g_app.filesPendingReplace = ListCount(g_app.lists.pendingTempFiles) != 0;
             if (g_app.filesPendingReplace) {
@@ -211,27 +222,27 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
             }
             ShowLine(run.page, IDC_FILE_TEXT, "");
             if (ListCount(g_app.lists.shortcuts))
-                ShowStep(&run, 5);
+                ShowStep(&run, INSTALLING_TEXT_SHORTCUTS);
             goOn = RunLines(&run, g_app.lists.shortcuts, ShortcutStep);
             ShowLine(run.page, IDC_FILE_TEXT, "");
         }
         if (goOn && (ListCount(g_app.lists.registryValues) || placeUninstaller))
-            ShowStep(&run, 6);
+            ShowStep(&run, INSTALLING_TEXT_REGISTRY);
         goOn = goOn && RunLines(&run, g_app.lists.registryValues, InstallRegistryLine);
         if (goOn && ListCount(g_app.lists.iniEntries))
-            ShowStep(&run, 7);
+            ShowStep(&run, INSTALLING_TEXT_INI_ENTRIES);
         goOn = goOn && RunLines(&run, g_app.lists.iniEntries, InstallIniLine);
         if (goOn && ListCount(g_app.lists.associations))
-            ShowStep(&run, 8);
+            ShowStep(&run, INSTALLING_TEXT_ASSOCIATIONS);
         goOn = goOn && RunLines(&run, g_app.lists.associations, InstallAssociationLine);
         if (goOn) {
-            ShowStep(&run, 13);
+            ShowStep(&run, INSTALLING_TEXT_FINISHING);
             if (CheckPoint(&run)) {
                 // The point of no return: from here on nothing is rolled back.
                 SetEvent(g_app.installDoneEvent);
                 failed = FALSE;
-                LogRunList(g_app.lists.uninstallPrograms, 'd');
-                LogRunList(g_app.lists.uninstallDllCalls, 'f');
+                LogRunList(g_app.lists.uninstallPrograms, LOG_PROGRAM);
+                LogRunList(g_app.lists.uninstallDllCalls, LOG_DLL_CALL);
                 if (placeUninstaller)
                     WriteUninstallEntry(uninstaller);
             }

@@ -25,12 +25,12 @@ static void LogKey(DWORD rootNumber, const char* path, BOOL writeNow)
     char number[12];
     wsprintfA(number, "%u", rootNumber);
     const char* fields[2] = { number, path };
-    AppendLogFields(g_app.logFile, 'e', fields, 2, writeNow);
+    AppendLogFields(g_app.logFile, LOG_REGISTRY_KEY, fields, LOG_REGISTRY_KEY_FIELDS, writeNow);
 }
 
 LONG CreateRegistryKeyChain(HKEY root, const char* key, REGSAM access, HKEY* out)
 {
-    DWORD rootNumber = (DWORD)(ULONG_PTR)root - 0x80000000u;
+    DWORD rootNumber = RootNumber(root);
     char* path = DupString(key, 0);
     StripTrailingSlash(path);
     DWORD disposition;
@@ -122,16 +122,16 @@ BOOL InstallRegistryLine(const char* line, HWND owner)
     LONG result = CreateRegistryKeyChain(root, key, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle);
     if (result) {
         g_app.installOk = FALSE;
-        goOn = AskToContinue(owner, 24, shown, SystemErrorText(result), 0);
+        goOn = AskToContinue(owner, MESSAGE_CANNOT_CREATE_KEY, shown, SystemErrorText(result), 0);
     } else {
         BOOL existed = !RegQueryValueExA(handle, name, 0, 0, 0, 0);
         result = RegSetValueExA(handle, name, 0, type ? type : REG_SZ, data, size);
         if (result) {
             g_app.installOk = FALSE;
-            goOn = AskToContinue(owner, 25, name, shown, SystemErrorText(result));
+            goOn = AskToContinue(owner, MESSAGE_CANNOT_WRITE_VALUE, name, shown, SystemErrorText(result));
         } else {
             const char* fields[3] = { rootText, key, name };
-            AppendLogFields(g_app.logFile, 'c', fields, 3, !existed);
+            AppendLogFields(g_app.logFile, LOG_REGISTRY_VALUE, fields, LOG_REGISTRY_VALUE_FIELDS, !existed);
         }
         RegCloseKey(handle);
     }
@@ -168,7 +168,7 @@ BOOL InstallIniLine(const char* line, HWND owner)
         if (!goOn)
             g_app.installOk = FALSE;
         else if (logged)
-            AppendLogLine(g_app.logFile, 'b', logged, TRUE, FALSE);
+            AppendLogLine(g_app.logFile, LOG_FILE, logged, TRUE, FALSE);
         FreeMem(logged);
     }
     if (goOn && *append && *append != '0') {
@@ -196,8 +196,9 @@ static BOOL WriteText(const char* key, const char* name, const char* text, DWORD
 
 static void LogAssociationKey(const char* key)
 {
+    // Root number 0: HKEY_CLASSES_ROOT; "1": with all it holds.
     const char* fields[3] = { "0", key, "1" };
-    AppendLogFields(g_app.logFile, 'e', fields, 3, TRUE);
+    AppendLogFields(g_app.logFile, LOG_REGISTRY_KEY, fields, 3, TRUE);
 }
 
 BOOL CreateAssociation(const char* extension, const char* progId, const char* contentType, const char* description,
@@ -245,7 +246,7 @@ BOOL InstallAssociationLine(const char* line, HWND owner)
     int iconIndex = ParseNumber(CsvField(7));
     BOOL goOn = CreateAssociation(columns[0], columns[1], columns[2], columns[3], columns[4], columns[5], columns[6],
                                   iconIndex) ||
-                AskToContinue(owner, 30, columns[0], 0, 0);
+                AskToContinue(owner, MESSAGE_CANNOT_REGISTER_TYPE, columns[0], 0, 0);
     for (int i = 0; i < 7; i++)
         FreeMem(columns[i]);
     return goOn;

@@ -73,12 +73,12 @@ BOOL InstallShortcutLine(const char* line, HWND owner)
     if (!goOn)
         g_app.installOk = FALSE;
     else if (CreateShortcut(path, columns[1], columns[2], columns[3], columns[4], iconIndex, showCommand, hotkey)) {
-        AppendLogLine(g_app.logFile, shared ? 'g' : 'h', path, shared || !existed, FALSE);
+        AppendLogLine(g_app.logFile, shared ? LOG_SHARED_FILE : LOG_SHORTCUT, path, shared || !existed, FALSE);
         if (shared)
             UpdateSharedDllCount(path, FALSE);
     } else {
         g_app.installOk = FALSE;
-        goOn = AskToContinue(owner, 27, path, 0, 0);
+        goOn = AskToContinue(owner, MESSAGE_CANNOT_CREATE_SHORTCUT, path, 0, 0);
     }
     FreeMem(folder);
     for (int i = 0; i < 5; i++)

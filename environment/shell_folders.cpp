@@ -58,12 +58,7 @@ BOOL GetSpecialFolderIdList(HWND owner, int folder, LPITEMIDLIST* list)
     return g_shell.getSpecialFolderLocation && g_shell.getSpecialFolderLocation(owner, folder, list) == S_OK;
 }
 
-enum {
-    MACRO_APP_DATA = 0, MACRO_COMMON_APP_DATA = 1, MACRO_COMMON_FILES = 4, MACRO_COMMON_TEMPLATES = 8,
-    MACRO_IE = 10, MACRO_MS_ACCESS = 13, MACRO_PROGRAM_FILES = 16, MACRO_QUICK_LAUNCH = 18, MACRO_SYSTEM = 22,
-    MACRO_TEMP = 23, MACRO_WINDOWS = 25, MACRO_USER_PROFILE = 26, MACRO_ALL_USERS = 27, MACRO_COMMON_DOCUMENTS = 28,
-    MACRO_COMMON_PICTURES = 29, MACRO_PICTURES = 32, NO_SHELL_FOLDER = 0xFF
-};
+enum { NO_SHELL_FOLDER = 0xFF };
 
 // Per entry: the shell folder, and the personal folder that stands in for a
 // common one on machines without common folders (0: none).

@@ -14,11 +14,47 @@ enum {
                                        CheckSum and security entry taken as zeros */
     CHECKSUM_START = 40,
     DOS_HEADER_SIZE = 64,
-    PACKAGE_HEADER_SIZE = 12,       /* dataOffset, scriptOffset, unpackedTotal */
+    PACKAGE_HEADER_SIZE = 12,       /* PackageHeader, at P */
     /* An image whose size is a multiple of 64 KiB grows by this much, so that
        the low word of P never reads 0 in a package. */
     PACKAGE_OFFSET_PADDING = 16,
 };
+
+/* The PackageHeader at P; offsets in it count from P. */
+struct PackageHeader {
+    uint32_t dataOffset;      /* the first FileGroup: PACKAGE_HEADER_SIZE */
+    uint32_t scriptOffset;    /* the ScriptBlock, behind the last FileGroup */
+    uint32_t unpackedTotal;   /* the files' sizes added up */
+};
+enum { PACKAGE_DATA_OFFSET = 0, PACKAGE_SCRIPT_OFFSET = 4, PACKAGE_UNPACKED_TOTAL = 8 };
+
+/* The file data: FileGroups up to scriptOffset. A group is a header of five
+   u32 (nextGroupOffset, overwriteRule, compareMode, sharedFiles, reserved)
+   and its destination folder, then its entries up to nextGroupOffset. An
+   entry is its name, its u32 parent index and its flags; a file entry goes
+   on with a record (WIN32_FILE_ATTRIBUTE_DATA, u32 version MS and LS, u32
+   stored length) and its stored bytes. */
+enum {
+    GROUP_HEADER_SIZE = 20,
+    ENTRY_HEAD_SIZE = 5,      /* after the name: parent index and flags */
+    FILE_RECORD_SIZE = 48,
+    ENTRY_FILE = 0x01,        /* else a directory */
+    ENTRY_COMPRESSED = 0x02,  /* the stored bytes are a zlib stream */
+};
+/* A group's overwriteRule for a file that exists, and what rules 1 to 3
+   compare by its compareMode. */
+enum {
+    OVERWRITE_ALWAYS = 0,
+    OVERWRITE_IF_NEWER = 1,
+    OVERWRITE_IF_NEWER_OR_SAME = 2,
+    OVERWRITE_IF_OLDER = 3,
+    OVERWRITE_NEVER = 4,      /* and every rule above */
+    COMPARE_TIMES = 0,        /* last-write times */
+    COMPARE_VERSIONS = 1,     /* version resources; a file without one is overwritten */
+    COMPARE_BOTH = 2,         /* times, and versions where the file has one; other modes overwrite */
+};
+/* The ScriptBlock: the script's u32 size, then its zlib stream. */
+enum { SCRIPT_SIZE_FIELD = 4 };
 
 /* The PE fields that Authenticode signing writes: the optional header's
    CheckSum and the security entry of the data directory (u32 file offset,

@@ -116,10 +116,10 @@ PackageResult LoadPackage()
     PackageHeader* package = &g_app.package;
     ReadAt(p, package, sizeof(*package), &got);
     if (package->dataOffset < PACKAGE_HEADER_SIZE || package->dataOffset > package->scriptOffset
-        || package->scriptOffset > total - p - 4)
+        || package->scriptOffset > total - p - SCRIPT_SIZE_FIELD)
         return Fail(kDamaged);
     DWORD scriptSize = 0;
-    ReadAt(p + package->scriptOffset, &scriptSize, 4, &got);
+    ReadAt(p + package->scriptOffset, &scriptSize, SCRIPT_SIZE_FIELD, &got);
     DWORD readSize = *(DWORD*)(header + DOS_SCRIPT_READ_SIZE);
     BYTE* compressed = (BYTE*)AllocMem(readSize);
     g_app.script = (BYTE*)AllocMem(scriptSize);

@@ -3,13 +3,7 @@
 #include "script.h"
 
 // One packed string instead of a table of 35 pointers.
-const char kFolderMacroTokens[] =
-    "<AppData>\0<CommonAppData>\0<CommonDesktop>\0<CommonFavorites>\0<CommonFiles>\0"
-    "<CommonPrograms>\0<CommonStartMenu>\0<CommonStartup>\0<CommonTemplates>\0<Desktop>\0"
-    "<IE>\0<Favorites>\0<Fonts>\0<MSAccess>\0<NetHood>\0<Documents>\0<ProgramFiles>\0"
-    "<Programs>\0<QuickLaunch>\0<SentTo>\0<StartMenu>\0<StartUp>\0<System>\0<Temp>\0"
-    "<Template>\0<Windows>\0<UserProfile>\0<AllUsers>\0<CommonDocuments>\0<CommonPictures>\0"
-    "<CommonMusic>\0<CommonVideo>\0<Pictures>\0<Music>\0<Video>\0";
+const char kFolderMacroTokens[] = FOLDER_MACRO_TOKENS;
 
 char* ExpandFolderMacros(const char* text)
 {

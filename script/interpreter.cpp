@@ -8,10 +8,10 @@ void InterpretScript(const BYTE* script, DWORD size)
     DWORD at = 0;
     while (script && size - at >= 4) {
         int type = *(const int*)(script + at);
-        if (type == -1 || size - at < 8)
+        if (type == RECORD_END || size - at < RECORD_HEADER_SIZE)
             return;
         DWORD length = *(const DWORD*)(script + at + 4);
-        at += 8;
+        at += RECORD_HEADER_SIZE;
         if (length > size - at || !InterpretRecord(type, script + at, length))
             return;
         at += length;

@@ -2,6 +2,7 @@
 // through a Payload, which never reads past the record: a field that does
 // not fit marks the record malformed.
 #include "script.h"
+#include "../resources/ids.h"
 
 // 0xRRGGBB as the script writes it, to a COLORREF.
 COLORREF FromRgbNumber(DWORD rgb)
@@ -65,7 +66,7 @@ void TakeStrings(Payload& p, char** fields, int count)
         Replace(&fields[i], DupString(TakeString(p), 0));
 }
 
-// Record 9's "face,colour" lines.
+// The product record's "face,colour" lines.
 void ReadFont(Payload& p, char* face, COLORREF* color)
 {
     SplitCsv(TakeString(p), FALSE);
@@ -88,7 +89,7 @@ void ReadProductRecord(Payload& p)
     g_app.bandColor = TakeNumber(p, 4);
     ReadFont(p, g_app.titleFontFace, &g_app.titleTextColor);
     g_app.headerColor = TakeNumber(p, 4);
-    g_app.optionsA = (BYTE)TakeNumber(p, 1);
+    g_app.appearanceOptions = (BYTE)TakeNumber(p, 1);
 
     SplitCsv(TakeString(p), FALSE);
     DWORD type = 0;
@@ -103,11 +104,11 @@ void ReadProductRecord(Payload& p)
         g_app.launchEnabled[i] = *program != 0;
     }
     BYTE options = (BYTE)TakeNumber(p, 1);
-    g_app.optionsB = options;
-    g_app.layoutOffset = options & OPTION_B_SMALL_LAYOUT ? 20 : 0;
-    if (options & OPTION_B_RESTART)
+    g_app.setupOptions = options;
+    g_app.layoutOffset = options & SETUP_SMALL_LAYOUT ? LAYOUT_SMALL_OFFSET : 0;
+    if (options & SETUP_RESTART)
         g_app.restartRequired = g_app.restartNow = TRUE;
-    g_app.createUninstaller = (options & OPTION_B_CREATE_UNINSTALLER) != 0;
+    g_app.createUninstaller = (options & SETUP_CREATE_UNINSTALLER) != 0;
 }
 
 void ReadText(Payload& p)
@@ -121,13 +122,13 @@ void ReadText(Payload& p)
     if (!p.ok)
         return;
     switch (group) {
-    case 0x60:
+    case TEXT_GROUP_WIZARD:
         ListSetAt(g_app.textsWizard[language], index, text);
         return;
-    case 0x70:
+    case TEXT_GROUP_MESSAGES:
         ListSetAt(g_app.textsMessages[language], index, text);
         return;
-    case 0x80:
+    case TEXT_GROUP_EXTRA:
         ListSetAt(g_app.textsExtra[language], index, text);
         return;
     }
@@ -173,7 +174,7 @@ void ReadShortcut(const char* line)
         g_app.quickLaunchShortcutsPresent = g_app.createQuickLaunchShortcuts = TRUE;
 }
 
-// Records 13 and 14: the line without its moment column, filed by the moment.
+// Programs and DLL calls: the line without its moment column, filed by the moment.
 void ReadRunEntry(const char* line, BOOL dllCall)
 {
     static const BYTE kProgramColumns[] = { 0, 1, 2, 4, 5, 6 };
@@ -190,13 +191,13 @@ void ReadRunEntry(const char* line, BOOL dllCall)
         rebuilt = next;
     }
     const char* momentText = CsvField(dllCall ? 4 : 3);
-    int moment = *momentText ? ParseNumber(momentText) : 11;
+    int moment = *momentText ? ParseNumber(momentText) : MOMENT_DEFAULT;
     StringList* list = 0;
-    if (moment >= 1 && moment <= 12)
-        list = dllCall ? g_app.pages[moment - 1].runList2 : g_app.pages[moment - 1].runList;
-    else if (moment == 0)
+    if (moment > MOMENT_BEFORE && moment <= INSTALLER_SLOT_COUNT)
+        list = dllCall ? g_app.pages[moment - 1].dllCalls : g_app.pages[moment - 1].programs;
+    else if (moment == MOMENT_BEFORE)
         list = dllCall ? g_app.lists.beforeDllCalls : g_app.lists.beforePrograms;
-    else if (moment == -1)
+    else if (moment == MOMENT_AT_REMOVAL)
         list = dllCall ? g_app.lists.uninstallDllCalls : g_app.lists.uninstallPrograms;
     if (list)
         ListAppend(list, rebuilt);
@@ -216,7 +217,7 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
 {
     Payload p = { payload, length, TRUE };
     switch (type) {
-    case 1: {
+    case RECORD_VARIABLE: {
         const char* name = TakeString(p);
         const char* value = TakeString(p);
         if (p.ok) {
@@ -227,33 +228,33 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         }
         break;
     }
-    case 2:
-        // Twelve bytes whatever the length; a shorter record changes nothing.
-        if (length < 12)
+    case RECORD_PAGE_SWITCHES:
+        // A byte a slot whatever the length; a shorter record changes nothing.
+        if (length < INSTALLER_SLOT_COUNT)
             return FALSE;
-        for (int page = 0; page < 12; page++)
+        for (int page = 0; page < INSTALLER_SLOT_COUNT; page++)
             if (TakeNumber(p, 1)) {
                 g_app.pages[page].enabled = TRUE;
-                g_app.pages[page].dialogId = 129 + page + g_app.layoutOffset;
+                g_app.pages[page].dialogId = IDD_LANGUAGE + page + g_app.layoutOffset;
             }
         break;
-    case 3:
-    case 4: {
+    case RECORD_LICENCE_TEXT:
+    case RECORD_INFO_TEXT: {
         const char* text = TakeString(p);
         if (p.ok)
-            Replace(type == 3 ? &g_app.licenceText : &g_app.infoText, DupString(text, 0));
+            Replace(type == RECORD_LICENCE_TEXT ? &g_app.licenceText : &g_app.infoText, DupString(text, 0));
         break;
     }
-    case 5:
+    case RECORD_TEXT:
         ReadText(p);
         break;
-    case 6:
+    case RECORD_LANGUAGES:
         // The auto-select byte and length / 2 ids: only an odd length holds them all.
         if (!(length & 1))
             return FALSE;
         ReadLanguages(p, length);
         break;
-    case 7: {
+    case RECORD_BACKGROUND: {
         DWORD first = TakeNumber(p, 4);
         DWORD second = TakeNumber(p, 4);
         if (p.ok) {
@@ -263,51 +264,51 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         }
         break;
     }
-    case 8: {
+    case RECORD_DECORATION_COLOR: {
         DWORD color = TakeNumber(p, 4);
         if (p.ok)
             g_app.decorationColor = color;
         break;
     }
-    case 9:
+    case RECORD_PRODUCT:
         ReadProductRecord(p);
         break;
-    case 16:
+    case RECORD_REQUIREMENTS:
         // The four requirement strings lie one after the other in the run state.
         TakeStrings(p, &g_app.requiredWindows, 4);
         g_app.requireAdministrator = TakeNumber(p, 1) != 0;
         break;
-    case 18:
+    case RECORD_ENTRY_DETAILS:
         TakeStrings(p, g_app.entryDetails, ENTRY_DETAIL_COUNT);
         break;
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-    case 15:
-    case 17: {
+    case RECORD_SHORTCUT:
+    case RECORD_REGISTRY_VALUE:
+    case RECORD_INI_ENTRY:
+    case RECORD_PROGRAM:
+    case RECORD_DLL_CALL:
+    case RECORD_ASSOCIATION:
+    case RECORD_BACKGROUND_CAPTION: {
         const char* line = TakeString(p);
         if (!p.ok)
             break;
         switch (type) {
-        case 10:
+        case RECORD_SHORTCUT:
             ReadShortcut(line);
             break;
-        case 13:
-        case 14:
-            ReadRunEntry(line, type == 14);
+        case RECORD_PROGRAM:
+        case RECORD_DLL_CALL:
+            ReadRunEntry(line, type == RECORD_DLL_CALL);
             break;
-        case 11:
+        case RECORD_REGISTRY_VALUE:
             AppendExpanded(g_app.lists.registryValues, line);
             break;
-        case 12:
+        case RECORD_INI_ENTRY:
             AppendExpanded(g_app.lists.iniEntries, line);
             break;
-        case 15:
+        case RECORD_ASSOCIATION:
             AppendExpanded(g_app.lists.associations, line);
             break;
-        case 17:
+        case RECORD_BACKGROUND_CAPTION:
             AppendExpanded(g_app.lists.backgroundCaptions, line);
             break;
         }

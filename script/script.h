@@ -10,7 +10,7 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length);
 
 const char* GetText(TextTable table, int index);
 
-// Where a shortcut line (record 11) puts its shortcut: the kinds the user
+// Where a shortcut line (record 10) puts its shortcut: the kinds the user
 // may turn off on the shortcuts page.
 enum { SHORTCUT_IN_GROUP = 1, SHORTCUT_ON_DESKTOP = 2, SHORTCUT_IN_QUICK_LAUNCH = 4 };
 int ShortcutKinds(const char* line);
@@ -19,7 +19,7 @@ const char* GetVariable(const char* name);
 BOOL SetVariable(const char* name, const char* value);
 char* ExpandVariables(const char* text);
 
-// The tokens, NUL-separated in table order, ended by an empty token.
+// FOLDER_MACRO_TOKENS.
 extern const char kFolderMacroTokens[];
 char* ExpandFolderMacros(const char* text);
 

@@ -2,24 +2,19 @@
 // filled by start-up and the script, released by Cleanup.
 #pragma once
 #include "../support/support.h"
+#include "../package/package_format.h"
+#include "../package/script_format.h"
 
-enum { ENTRY_DETAIL_COUNT = 3, LANGUAGE_COUNT = 98, PAGE_COUNT = 13, GRADIENT_STEPS = 200, FOLDER_MACRO_COUNT = 35,
-       FOLDER_PATH_SIZE = 32768 };
+enum { GRADIENT_STEPS = 200, FOLDER_PATH_SIZE = 32768 };
 
 typedef StringList* TextTable[LANGUAGE_COUNT];
 
 struct PageRecord {
     TextTable texts;
-    StringList* runList;       // programs (record 13) run when the page is left
-    StringList* runList2;      // DLL calls (record 14) run when the page is left
+    StringList* programs;      // programs (record 13) run when the page is left
+    StringList* dllCalls;      // DLL calls (record 14) run when the page is left
     BOOL enabled;
     int dialogId;
-};
-
-struct PackageHeader {
-    DWORD dataOffset;
-    DWORD scriptOffset;
-    DWORD unpackedTotal;
 };
 
 // Every list that step 0 creates with growth 5, kept together so that one
@@ -77,7 +72,7 @@ struct AppState {
     AppLists lists;
     TextTable textsWizard;
     TextTable textsMessages;
-    TextTable textsExtra;
+    TextTable textsExtra;      // the buttons' captions
     PageRecord pages[PAGE_COUNT];
     WORD languageId;
 
@@ -91,7 +86,7 @@ struct AppState {
     char titleFontFace[LF_FACESIZE];
     COLORREF bodyTextColor, titleTextColor;
     COLORREF bodyColor, bandColor, headerColor;
-    BYTE optionsA, optionsB;   // record 9's option bytes, bits below
+    BYTE appearanceOptions, setupOptions;   // record 9's option bytes A and B
     int layoutOffset;
     char* launchPrograms[2];   // null: none
     BOOL launchEnabled[2];
@@ -152,16 +147,5 @@ struct AppState {
 };
 
 extern AppState g_app;
-
-enum {
-    OPTION_A_HEADER_WELCOME = 0x01,     // page 1 filled with the header colour
-    OPTION_A_BACKGROUND_CAPTION = 0x02, // the background window has a title bar
-    OPTION_B_SMALL_LAYOUT = 0x01,
-    OPTION_B_OFFER_GROUP = 0x02,
-    OPTION_B_OFFER_DESKTOP = 0x04,
-    OPTION_B_OFFER_QUICK_LAUNCH = 0x08,
-    OPTION_B_RESTART = 0x10,
-    OPTION_B_CREATE_UNINSTALLER = 0x20,
-};
 
 enum { COLOR_WORD_WINDOW = 0x02000000, COLOR_WORD_BTNFACE = 0x01000000, DEFAULT_DECORATION_COLOR = 0x00C88C00 };

@@ -60,9 +60,13 @@ extern "C" void __stdcall Start()
         ExitProcess(0);
     }
     ReadCommandLine();
-    static const BYTE kOrder[] = { 0, 2, 5, 3, 4, 6 };
+    // The heap and the lists first; the module path before its folder and
+    // its file. Language names cannot stop the start: one the system lacks
+    // only leaves its entry on the language page empty.
+    static const BYTE kOrder[] = { STARTUP_GLOBALS, STARTUP_LANGUAGE_NAMES, STARTUP_TEMP_FOLDER, STARTUP_MODULE_PATH,
+                                   STARTUP_MODULE_FOLDER, STARTUP_MODULE_FILE };
     for (int i = 0; i < 6; i++)
-        if (!StartupStep(kOrder[i]) && kOrder[i] != 2)
+        if (!StartupStep(kOrder[i]) && kOrder[i] != STARTUP_LANGUAGE_NAMES)
             Finish();
     switch (LoadPackage()) {
     case PACKAGE_LOADED:

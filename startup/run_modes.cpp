@@ -20,16 +20,16 @@ static BOOL ShowRequirementNotice()
     case REQUIREMENTS_MET:
         return TRUE;
     case REQUIREMENT_ADMIN:
-        text = 11;
+        text = WIZARD_NEEDS_ADMINISTRATOR;
         break;
     case REQUIREMENT_NT:
-        text = 12;
+        text = WIZARD_NEEDS_NT;
         break;
     default:
-        text = 13;
+        text = WIZARD_NEEDS_RELEASE;
         break;
     }
-    // Text 13's %s: the missing...Name that the check set points at releaseName.
+    // The release notice's %s: the missing...Name that the check set points at releaseName.
     ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), g_app.releaseName, MB_ICONEXCLAMATION);
     SetExitCode(ERROR_INSTALL_PLATFORM_UNSUPPORTED);
     return FALSE;
@@ -57,7 +57,7 @@ static BOOL TakeDestinationArgument()
     if (valid) {
         SetVariable("%InstallPath%", start);
     } else {
-        ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, 2), 0, MB_ICONERROR);
+        ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, WIZARD_INVALID_FOLDER), 0, MB_ICONERROR);
         SetExitCode(ERROR_INVALID_COMMAND_LINE);
     }
     FreeMem(path);
@@ -77,7 +77,7 @@ void RunInstaller()
         return;
     }
     RunPageActions(g_app.lists.beforePrograms, g_app.lists.beforeDllCalls);
-    StartupStep(1);
+    StartupStep(STARTUP_DRAWING);
     g_app.wizardParent = g_app.backgroundEnabled ? CreateBackgroundWindow() : GetDesktopWindow();
     DLGTEMPLATE* frame = (DLGTEMPLATE*)DialogTemplate(IDD_FRAME + g_app.layoutOffset);
     // Unattended, the frame runs its pages without ever being shown.
@@ -93,23 +93,27 @@ void RunInstaller()
                 DispatchMessageA(&msg);
 
     if (g_app.lastPageIndex != -1) {
-        int first = g_app.lastPageIndex == 12 ? 11 : g_app.lastPageIndex;
-        for (int page = first; page <= 11; page++)
-            RunPageActions(g_app.pages[page].runList, g_app.pages[page].runList2);
+        int first = g_app.lastPageIndex == INSTALLER_SLOT_COUNT ? SLOT_FINISH : g_app.lastPageIndex;
+        for (int page = first; page < INSTALLER_SLOT_COUNT; page++)
+            RunPageActions(g_app.pages[page].programs, g_app.pages[page].dllCalls);
     }
     HWND owner = g_app.wizardParent;
     UINT modal = g_app.backgroundEnabled ? 0 : MB_SYSTEMMODAL;
-    BOOL finishPage = g_app.pages[11].enabled;
+    BOOL finishPage = g_app.pages[SLOT_FINISH].enabled;
     BOOL restart = FALSE;
     if (Signalled(g_app.installDoneEvent)) {
         if (!g_app.installOk && !finishPage)
-            ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, 9), 0, MB_ICONEXCLAMATION | modal);
+            ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, WIZARD_PARTLY_INSTALLED), 0,
+                         MB_ICONEXCLAMATION | modal);
         if (g_app.restartRequired) {
-            const char* question = GetText(g_app.textsWizard, g_app.filesPendingReplace && ListCount(g_app.lists.pendingTempFiles) ? 5 : 1);
+            BOOL filesInUse = g_app.filesPendingReplace && ListCount(g_app.lists.pendingTempFiles);
+            const char* question =
+                GetText(g_app.textsWizard, filesInUse ? WIZARD_RESTART_FOR_FILES_IN_USE : WIZARD_RESTART_QUESTION);
             if (finishPage && g_app.restartNow)
                 restart = TRUE;
             else if (finishPage)
-                ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, 10), g_app.productName, modal);
+                ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, WIZARD_RESTART_BEFORE_USE),
+                             g_app.productName, modal);
             else if (g_app.restartNow)
                 restart = ShowMessage1(owner, g_app.captionText, question, 0, MB_ICONQUESTION | MB_YESNO | modal) == IDYES;
         } else if (!g_unattended) {
@@ -131,14 +135,15 @@ void RunInstaller()
     if (g_app.backgroundEnabled)
         DestroyWindow(g_app.wizardParent);
     if (restart && !RestartWindows(FALSE))
-        ShowMessage1(owner, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | modal);
+        ShowMessage1(owner, g_app.captionText, GetText(g_app.textsMessages, MESSAGE_CANNOT_RESTART), 0,
+                     MB_ICONERROR | modal);
 }
 
 // The end of a removal: the restart question when files wait for one, else
 // the message that the product is gone when nothing was left.
 static void ReportRemoval(BOOL relocated)
 {
-    const char* caption = GetText(g_app.pages[12].texts, 0);
+    const char* caption = GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_CAPTION);
     if (ListCount(g_app.lists.restartDeletes)) {
         // A restart may come before the self-deletion batch has run.
         if (relocated)
@@ -152,10 +157,11 @@ static void ReportRemoval(BOOL relocated)
                          "立即重启您的计算机吗？ ",
                          0, MB_ICONQUESTION | MB_YESNO) == IDYES
             && !RestartWindows(FALSE))
-            ShowMessage1(0, g_app.captionText, GetText(g_app.textsMessages, 29), 0, MB_ICONERROR | MB_SYSTEMMODAL);
+            ShowMessage1(0, g_app.captionText, GetText(g_app.textsMessages, MESSAGE_CANNOT_RESTART), 0,
+                         MB_ICONERROR | MB_SYSTEMMODAL);
     } else if (!ListCount(g_app.lists.leftovers)) {
         ShowMessage1(0, caption, "软件 %s 已经完全从您的电脑中删除了！                ",
-                     GetText(g_app.pages[12].texts, 9), MB_OK);
+                     GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_PRODUCT), MB_OK);
     }
 }
 

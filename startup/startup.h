@@ -2,6 +2,17 @@
 #pragma once
 #include "app_state.h"
 
+// The start-up steps. The entry point runs all but STARTUP_DRAWING, which
+// needs the script's or the log's colours and fonts.
+enum StartupStepNumber {
+    STARTUP_GLOBALS,         // the heap, system functions, events, lists, folders, detections
+    STARTUP_DRAWING,         // palette, fonts, brushes
+    STARTUP_LANGUAGE_NAMES,
+    STARTUP_MODULE_PATH,
+    STARTUP_MODULE_FOLDER,
+    STARTUP_TEMP_FOLDER,
+    STARTUP_MODULE_FILE,
+};
 BOOL StartupStep(int step);
 void Cleanup();
 void RunInstaller();

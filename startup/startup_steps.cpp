@@ -1,6 +1,7 @@
-// Start-up steps 0 to 6. Each returns FALSE after showing its own failure message.
+// The start-up steps. Each returns FALSE after showing its own failure message.
 #include "startup.h"
 #include "../environment/environment.h"
+#include "../resources/ids.h"
 
 
 static BOOL Fail(const char* format, const char* argument)
@@ -55,7 +56,7 @@ static BOOL GlobalInitialisation()
         for (int i = 0; i < LANGUAGE_COUNT; i++)
             tables[t][i] = ListCreate(5);
     for (int p = 0; p < PAGE_COUNT; p++) {
-        // texts, runList and runList2 lie one after the other: 100 lists a page.
+        // texts, programs and dllCalls lie one after the other: 100 lists a page.
         StringList** pageLists = g_app.pages[p].texts;
         for (int i = 0; i < LANGUAGE_COUNT + 2; i++)
             pageLists[i] = ListCreate(5);
@@ -120,7 +121,7 @@ static void PrepareDrawing()
         FreeMem(palette);
     }
     g_app.bodyFont = CreateUiFont(8, FW_NORMAL, g_app.bodyFontFace);
-    g_app.titleFont = CreateUiFont(g_app.layoutOffset == 20 ? 10 : 12, FW_BOLD, g_app.titleFontFace);
+    g_app.titleFont = CreateUiFont(g_app.layoutOffset == LAYOUT_SMALL_OFFSET ? 10 : 12, FW_BOLD, g_app.titleFontFace);
     g_app.headerBrush = CreateSolidBrush(ResolveColorWord(g_app.headerColor));
     g_app.bodyBrush = CreateSolidBrush(ResolveColorWord(g_app.bodyColor));
     g_app.bandBrush = CreateSolidBrush(ResolveColorWord(g_app.bandColor));
@@ -146,22 +147,22 @@ static BOOL ReadLanguageNames()
 BOOL StartupStep(int step)
 {
     switch (step) {
-    case 0:
+    case STARTUP_GLOBALS:
         return GlobalInitialisation();
-    case 1:
+    case STARTUP_DRAWING:
         PrepareDrawing();
         return TRUE;
-    case 2:
+    case STARTUP_LANGUAGE_NAMES:
         return ReadLanguageNames();
-    case 3:
+    case STARTUP_MODULE_PATH:
         g_app.modulePath = (char*)AllocMem(32767);
         if (!g_app.modulePath || !GetModuleFileNameA(0, g_app.modulePath, 32767))
             return Fail("无法获取安装模块路径.                      ", 0);
         return TRUE;
-    case 4:
+    case STARTUP_MODULE_FOLDER:
         g_app.moduleFolder = ParentPath(g_app.modulePath);
         return TRUE;
-    case 5: {
+    case STARTUP_TEMP_FOLDER: {
         DWORD size = GetTempPathA(0, 0);
         g_app.tempFolder = (char*)AllocMem(size + 1);
         if (!size || !g_app.tempFolder || !GetTempPathA(size + 1, g_app.tempFolder))
@@ -169,7 +170,7 @@ BOOL StartupStep(int step)
         StripTrailingSlash(g_app.tempFolder);
         return TRUE;
     }
-    case 6:
+    case STARTUP_MODULE_FILE:
         g_app.moduleFile = CreateFileA(g_app.modulePath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                                        FILE_FLAG_SEQUENTIAL_SCAN, 0);
         if (g_app.moduleFile == INVALID_HANDLE_VALUE) {

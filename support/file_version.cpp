@@ -92,13 +92,3 @@ BOOL GetFileVersion(const char* path, FileVersion* version, BOOL checkType)
     }
     return ReadVersionResource(path, version, checkType);
 }
-
-BOOL FormatFileVersion(const char* path, char* text, BOOL checkType)
-{
-    FileVersion version;
-    *text = 0;
-    if (!GetFileVersion(path, &version, checkType))
-        return FALSE;
-    wsprintfA(text, "%u.%u.%u.%u", version.ms >> 16, version.ms & 0xFFFF, version.ls >> 16, version.ls & 0xFFFF);
-    return TRUE;
-}

@@ -8,6 +8,17 @@ void StripTrailingSlash(char* s)
         s[n - 1] = 0;
 }
 
+char* CreateTempFile(const char* folder)
+{
+    // The name is the folder's, a backslash and at most 13 characters more.
+    char* path = (char*)AllocMem(lstrlenA(folder) + 262);
+    if (path && !GetTempFileNameA(folder, "QST", 0, path)) {
+        FreeMem(path);
+        path = 0;
+    }
+    return path;
+}
+
 BOOL PathExists(const char* path)
 {
     // FindFirstFileA finds no entry for a drive or share root itself, so a

@@ -24,9 +24,14 @@ HKEY RootKeyFromNumber(const char* number)
     return RootKey(ParseNumber(number));
 }
 
+DWORD RootNumber(HKEY root)
+{
+    return (DWORD)(ULONG_PTR)root - 0x80000000u;
+}
+
 const char* RootKeyName(HKEY root)
 {
-    DWORD n = (DWORD)(ULONG_PTR)root - 0x80000000u;
+    DWORD n = RootNumber(root);
     const char* name = kRootNames;
     for (; *name && n; n--)
         name += lstrlenA(name) + 1;

@@ -119,23 +119,6 @@ void ListSort(StringList* list, DWORD flags)
     }
 }
 
-int ListSearch(const StringList* list, const char* key, int start, DWORD flags)
-{
-    DWORD textFlags = LIST_SORT_BY_TEXT | (flags & (LIST_CASE_SENSITIVE | LIST_DESCENDING));
-    int low = start < 0 ? 0 : start, high = ListCount(list) - 1;
-    while (low <= high) {
-        int middle = (low + high) / 2;
-        int c = Compare(list->items[middle], key, textFlags);
-        if (!c)
-            return middle;
-        if (c < 0)
-            low = middle + 1;
-        else
-            high = middle - 1;
-    }
-    return -1;
-}
-
 BOOL ListContainsText(const StringList* list, const char* text)
 {
     for (int i = 0; i < ListCount(list); i++)

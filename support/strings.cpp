@@ -112,47 +112,6 @@ char* ReplaceAll(const char* text, const char* token, const char* replacement, B
     }
 }
 
-char* ExtractDelimited(char** out, const char* text, const char* token, int length, BOOL caseSensitive)
-{
-    *out = 0;
-    char* first = FindText(text, token, length, caseSensitive);
-    if (!first)
-        return 0;
-    int tokenLength = lstrlenA(token);
-    int rest = length < 0 ? -1 : length - (int)(first - text) - tokenLength;
-    char* second = FindText(first + tokenLength, token, rest, caseSensitive);
-    if (!second)
-        return 0;
-    int n = (int)(second - first) + tokenLength;
-    *out = (char*)AllocMem(n + 1);
-    if (*out)
-        MoveMemory(*out, first, n);
-    return first;
-}
-
-char* NextToken(const char* text, const char* delimiter)
-{
-    // One saved scan position, as strtok: a non-empty text starts a new scan.
-    static char* s_scan;
-    static char* s_buffer;
-    if (text && *text) {
-        FreeMem(s_buffer);
-        s_buffer = DupString(text, 0);
-        s_scan = s_buffer;
-    }
-    if (!s_scan)
-        return 0;
-    char* piece = s_scan;
-    char* hit = FindText(s_scan, delimiter, -1, TRUE);
-    if (hit) {
-        *hit = 0;
-        s_scan = hit + lstrlenA(delimiter);
-    } else {
-        s_scan = 0;
-    }
-    return piece;
-}
-
 DWORD TextHash(const char* text)
 {
     DWORD hash = 0;

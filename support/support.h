@@ -22,8 +22,6 @@ char* FindText(const char* text, const char* token, int length, BOOL caseSensiti
 char* FindChar(const char* text, char ch, int length, BOOL caseSensitive);
 char* FindCharReverse(const char* text, char ch, int length, BOOL caseSensitive);
 char* ReplaceAll(const char* text, const char* token, const char* replacement, BOOL caseSensitive);
-char* ExtractDelimited(char** out, const char* text, const char* token, int length, BOOL caseSensitive);
-char* NextToken(const char* text, const char* delimiter);
 // Equal ignoring case, byte by byte as FindText compares.
 BOOL SameText(const char* a, const char* b);
 // A hash that texts equal under SameText share.
@@ -38,6 +36,8 @@ char* CutLine(char** text);
 void StripTrailingSlash(char* s);
 char* ParentPath(const char* s);
 char* FileTitle(const char* s);
+// A new empty file with a unique name of prefix "QST" in FOLDER: its path, or null.
+char* CreateTempFile(const char* folder);
 // The whole file as a NUL-terminated heap text, or null.
 char* ReadWholeFile(const char* path);
 char* CombinePath(const char* base, const char* relative);
@@ -68,7 +68,6 @@ void ListClear(StringList* list);
 void ListDestroy(StringList** list);
 char* ListJoinPath(const StringList* list, int n, const char* name);
 void ListSort(StringList* list, DWORD flags);
-int ListSearch(const StringList* list, const char* key, int start, DWORD flags);
 // Whether the unsorted LIST holds TEXT, ignoring case.
 BOOL ListContainsText(const StringList* list, const char* text);
 BOOL ContainsAnyOf(const char* text, const StringList* list);
@@ -87,6 +86,7 @@ BOOL FontInstalled(const char* face);
 HKEY RootKeyFromName(const char* name);
 // Root numbers, as logs and scripts give them, are the handles less 0x80000000.
 HKEY RootKeyFromNumber(const char* number);
+DWORD RootNumber(HKEY root);
 // Whether the key at PATH exists, and with a VALUENAME that value in it.
 BOOL RegistryEntryExists(HKEY root, const char* path, const char* valueName);
 const char* RootKeyName(HKEY root);
@@ -102,8 +102,6 @@ struct FileVersion {
 };
 BOOL ReadVersionResource(const char* path, FileVersion* version, BOOL checkType);
 BOOL GetFileVersion(const char* path, FileVersion* version, BOOL checkType);
-// TEXT holds at least 24 bytes: "major.minor.build.revision", or empty.
-BOOL FormatFileVersion(const char* path, char* text, BOOL checkType);
 
 // Libraries by name from the system folder only; SystemFunction loads
 // *LIBRARY on first use and looks NAME up in it.

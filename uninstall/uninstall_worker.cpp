@@ -2,6 +2,7 @@
 // last to the first, showing its progress in the uninstaller dialog or, when
 // it rolls a failed installation back, without any window.
 #include "uninstall.h"
+#include "../engine/engine.h"
 #include "../engine/files.h"
 #include "../engine/install_log.h"
 #include "../engine/integration.h"
@@ -12,7 +13,7 @@
 #include <shlobj.h>
 
 static const char kDeletingFiles[] = "正在删除文件.....";
-// Shown after a line of each code, "a" to "h".
+// Shown after a line of each code, from LOG_FOLDER to LOG_SHORTCUT.
 static const char* const kStatusTexts[] = {
     kDeletingFiles,
     kDeletingFiles,
@@ -54,13 +55,12 @@ static void DeleteLoggedFile(const char* path, HWND owner)
 static const char* UndoLine(const char* line, HWND window, const char** shownPath)
 {
     char code = ReadLogLine(line);
-    int index = code - 'a';
+    int index = code - LOG_FOLDER;
     const char* first = CsvField(0);
     *shownPath = "";
     if (!code)
         return 0;
-    // The codes of one path: "a", "b", "g" and "h".
-    if (0xC3 >> index & 1)
+    if (LOG_PATH_CODES >> index & 1)
         *shownPath = first;
     HKEY root = RootKeyFromNumber(first);
     const char* key = CsvField(1);
@@ -71,35 +71,35 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
         keyName++;
     LONG error = 0;
     switch (code) {
-    case 'a':
+    case LOG_FOLDER:
         SetFileAttributesA(first, FILE_ATTRIBUTE_NORMAL);
         if (IsFolderEmpty(first, TRUE))
             RemoveDirectoryA(first);
         else
             ListAppend(g_app.lists.leftovers, first);
         break;
-    case 'b':
-    case 'h':
+    case LOG_FILE:
+    case LOG_SHORTCUT:
         // A file in use that the installation replaces only at the next restart
         // is the file that was there before: it stays.
         if (!ListContainsText(g_app.lists.pendingTargets, first))
             DeleteLoggedFile(first, window);
         break;
-    case 'c':
+    case LOG_REGISTRY_VALUE:
         if (*keyName)
             error = DeleteRegistryValue(root, key, CsvField(2), FALSE);
         break;
-    case 'd':
+    case LOG_PROGRAM:
         RunProgram(first, key, CsvField(2), *CsvField(3) ? ParseNumber(CsvField(3)) : TRUE, FALSE, 0, 0, 0);
         break;
-    case 'e':
+    case LOG_REGISTRY_KEY:
         if (*keyName)
             error = DeleteRegistryKey(root, key, ParseNumber(CsvField(2)) != 0);
         break;
-    case 'f':
+    case LOG_DLL_CALL:
         CallDllFunction(first, key, CsvField(2), CsvField(3), FALSE, 0, 0);
         break;
-    case 'g':
+    case LOG_SHARED_FILE:
         if (UpdateSharedDllCount(first, TRUE))
             return 0;
         if (!g_app.deleteAllShared) {
@@ -122,21 +122,13 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
     if (error && error != ERROR_FILE_NOT_FOUND) {
         char* place = JoinStrings(RootKeyName(root), "\\", key);
         const char* reason = SystemErrorText(error);
-        BOOL value = code == 'c';
+        BOOL value = code == LOG_REGISTRY_VALUE;
         ShowMessage3(window, value ? "正在删除注册表中的键值." : "正在删除注册表中键值.",
                      value ? "在删除注册表中的键值 '%s' 于 '%s' 中时发生错误！  .\n%s" : "在删除注册表中键值'%s'时发生错误.\n%s",
                      value ? CsvField(2) : place, value ? place : reason, reason, MB_ICONERROR);
         FreeMem(place);
     }
     return kStatusTexts[index];
-}
-
-// Holds the worker while the dialog asks whether to quit; TRUE when the user chose to.
-static BOOL QuitRequested()
-{
-    WaitForSingleObject(g_app.pauseEvent, INFINITE);
-    MSG message;
-    return PeekMessageA(&message, 0, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 // The texts are transparent: the dialog's background behind them is erased
@@ -166,8 +158,7 @@ static void ShowLine(HWND window, const char* status, const char* path)
 DWORD WINAPI UninstallWorker(LPVOID parameter)
 {
     HWND window = (HWND)parameter;
-    MSG message;
-    PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE);
+    CreateWorkerQueue();
     // No product folder stays in use as this process's current folder.
     SetCurrentDirectoryA(g_app.tempFolder);
     char* body = g_app.logBody;

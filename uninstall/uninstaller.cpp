@@ -6,8 +6,6 @@
 #include "../script/script.h"
 #include "../wizard/wizard.h"
 
-enum { UNINSTALLER_SLOT = 12 };
-
 // A relocated copy gets its log as its argument, and *RELOCATED is set;
 // otherwise the log lies beside the program, with the program's name and
 // the extension ".log".
@@ -79,17 +77,17 @@ static BOOL TakeRemovalMutex(const char* logPath)
 // TRUE, and the program's path its new one), and back if no copy started.
 static BOOL Relocate(const char* logPath)
 {
-    DWORD size = lstrlenA(g_app.tempFolder) + 262;
-    char* copy = (char*)AllocMem(2 * size);
-    char* aside = copy + size;
+    char* copy = CreateTempFile(g_app.tempFolder);
+    char* aside = 0;
     char* arguments = JoinStrings(g_unattended ? " /S " : " ", logPath);
     HANDLE process = 0, inherited;
     BOOL movedAside = FALSE;
-    if (copy && arguments && GetTempFileNameA(g_app.tempFolder, "QST", 0, copy)
-        && CopyFileA(g_app.modulePath, copy, FALSE)) {
-        // The name is taken; the move needs it free.
-        movedAside = g_unattended && GetTempFileNameA(g_app.tempFolder, "QST", 0, aside) && DeleteFileA(aside)
-                     && MoveFileA(g_app.modulePath, aside);
+    if (copy && arguments && CopyFileA(g_app.modulePath, copy, FALSE)) {
+        if (g_unattended) {
+            aside = CreateTempFile(g_app.tempFolder);
+            // The name is taken; the move needs it free.
+            movedAside = aside && DeleteFileA(aside) && MoveFileA(g_app.modulePath, aside);
+        }
         process = StartProcess(copy, arguments,
                                CREATE_DEFAULT_ERROR_MODE | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS,
                                g_app.tempFolder, STARTF_FORCEONFEEDBACK, 0);
@@ -110,6 +108,7 @@ static BOOL Relocate(const char* logPath)
         lstrcpyA(g_app.modulePath, aside);
     CloseHandle(process);
     FreeMem(arguments);
+    FreeMem(aside);
     FreeMem(copy);
     return movedAside;
 }
@@ -150,20 +149,20 @@ void StartSelfDeletion()
 // The relocated copy's dialog: removal, progress and the leftover view.
 static void ShowUninstallerDialog(const char* caption)
 {
-    PageRecord* page = &g_app.pages[UNINSTALLER_SLOT];
+    PageRecord* page = &g_app.pages[SLOT_UNINSTALLER];
     page->dialogId = IDD_UNINSTALLER + g_app.layoutOffset;
     StringList* texts = page->texts[g_app.languageId];
     char* removing = (char*)AllocMem(MESSAGE_BUFFER_SIZE);
     if (removing)
         ComposeMessage(removing, "正在从您的计算机中删除 %s 这个软件的所有部分，请您稍候.", g_app.productFullName, 0, 0);
-    ListSetAt(texts, 0, caption);
-    ListSetAt(texts, 1, "应用程序卸载       ");
-    ListSetAt(texts, 2, removing);
-    ListSetAt(texts, 9, g_app.productFullName);
+    ListSetAt(texts, UNINSTALLER_TEXT_CAPTION, caption);
+    ListSetAt(texts, UNINSTALLER_TEXT_HEADING, "应用程序卸载       ");
+    ListSetAt(texts, UNINSTALLER_TEXT_REMOVING, removing);
+    ListSetAt(texts, UNINSTALLER_TEXT_PRODUCT, g_app.productFullName);
     FreeMem(removing);
     const DLGTEMPLATE* dialog = DialogTemplate(page->dialogId);
     if (dialog)
-        DialogBoxIndirectParamA(g_app.instance, dialog, 0, UninstallerDialogProc, UNINSTALLER_SLOT);
+        DialogBoxIndirectParamA(g_app.instance, dialog, 0, UninstallerDialogProc, SLOT_UNINSTALLER);
 }
 
 BOOL RunUninstaller(BOOL rollback)
@@ -200,7 +199,7 @@ BOOL RunUninstaller(BOOL rollback)
             g_app.productFullName = DupString(lines[1], 0);
             g_app.productName = DupString(lines[2], 0);
             ReadAppearance(lines[3]);
-            StartupStep(1);
+            StartupStep(STARTUP_DRAWING);
             char caption[MESSAGE_BUFFER_SIZE];
             ComposeMessage(caption, "%s 卸载程序 ", g_app.productName, 0, 0);
             if (relocated)

@@ -125,7 +125,7 @@ HWND CreateBackgroundWindow()
     windowClass.hCursor = LoadCursorA(0, IDC_ARROW);
     windowClass.lpszClassName = kBackgroundClass;
     RegisterClassExA(&windowClass);
-    DWORD style = g_app.optionsA & OPTION_A_BACKGROUND_CAPTION ? WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
+    DWORD style = g_app.appearanceOptions & APPEARANCE_BACKGROUND_CAPTION ? WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
                                                               : WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX;
     HWND window = CreateWindowExA(0, kBackgroundClass, "", style, 0, 0, GetSystemMetrics(SM_CXSCREEN),
                                   GetSystemMetrics(SM_CYSCREEN), GetDesktopWindow(), 0, g_app.instance, 0);

@@ -5,7 +5,7 @@
 #include "../environment/environment.h"
 
 // Edit texts and browse results: 32,767 characters and the NUL.
-enum { FOLDER_TEXT_SIZE = 32768, DESTINATION_SLOT = 6, TEXT_BROWSE_TITLE = 4, TEXT_FREE_SPACE_LABEL = 6 };
+enum { FOLDER_TEXT_SIZE = 32768 };
 
 static const char kInstallPath[] = "%InstallPath%";
 
@@ -122,7 +122,7 @@ static void ShowDrive(HWND page, char* root)
     ShowFreeSpace(root, GetDlgItem(page, IDC_SPACE_FREE));
     if (root[1] == ':')
         root[1] = 0;
-    char* label = ReplaceAll(GetText(g_app.pages[DESTINATION_SLOT].texts, TEXT_FREE_SPACE_LABEL), "%DISK%", root, FALSE);
+    char* label = ReplaceAll(GetText(g_app.pages[SLOT_DESTINATION].texts, DESTINATION_TEXT_FREE_SPACE), "%DISK%", root, FALSE);
     SetDlgItemTextA(page, IDC_SPACE_FREE_LABEL, label);
     FreeMem(label);
 }
@@ -138,11 +138,11 @@ void InitDestinationPage(HWND page)
     wsprintfA(text, "%u Kb", g_app.package.unpackedTotal >> 10);
     SetDlgItemTextA(page, IDC_SPACE_REQUIRED, text);
     // Without a script text the label's template text is the pattern.
-    StringList** texts = g_app.pages[DESTINATION_SLOT].texts;
-    if (!GetText(texts, TEXT_FREE_SPACE_LABEL)) {
+    StringList** texts = g_app.pages[SLOT_DESTINATION].texts;
+    if (!GetText(texts, DESTINATION_TEXT_FREE_SPACE)) {
         char pattern[64];
         GetDlgItemTextA(page, IDC_SPACE_FREE_LABEL, pattern, sizeof(pattern));
-        ListSetAt(texts[g_app.languageId], TEXT_FREE_SPACE_LABEL, pattern);
+        ListSetAt(texts[g_app.languageId], DESTINATION_TEXT_FREE_SPACE, pattern);
     }
     char root[MAX_PATH];
     FreeSpaceRoot(folder ? folder : "", root);
@@ -225,7 +225,7 @@ void OnBrowse(HWND page)
     if (text)
         FindExistingPart(text, &existing);
     if (chosen && installPath &&
-        BrowseForFolder(page, GetText(g_app.pages[DESTINATION_SLOT].texts, TEXT_BROWSE_TITLE), existing, chosen)) {
+        BrowseForFolder(page, GetText(g_app.pages[SLOT_DESTINATION].texts, DESTINATION_TEXT_BROWSE_TITLE), existing, chosen)) {
         int n = lstrlenA(chosen), k = lstrlenA(name);
         char* result = n > k && SameText(chosen + n - k, name)
                            ? DupString(chosen, 0)
@@ -248,14 +248,14 @@ BOOL ValidateDestination(HWND frame, HWND page)
     const char* argument = 0;
     if (!text || !IsValidInstallPath(text)) {
         table = g_app.textsWizard;
-        entry = 2;
+        entry = WIZARD_INVALID_FOLDER;
     } else if (DWORD error = FindExistingPart(text, &existing)) {
-        entry = error == ERROR_ACCESS_DENIED ? 34 : 31;
+        entry = error == ERROR_ACCESS_DENIED ? MESSAGE_DESTINATION_DENIED : MESSAGE_NO_DESTINATION_DRIVE;
     } else {
         char root[MAX_PATH];
         FreeSpaceRoot(existing, root);
         if (GetFreeSpace(root) < g_app.package.unpackedTotal) {
-            entry = 39;
+            entry = MESSAGE_NOT_ENOUGH_SPACE;
         } else {
             // Creating the folder needs the right to add a subfolder to the
             // nearest existing one; installing into an existing folder needs
@@ -264,7 +264,7 @@ BOOL ValidateDestination(HWND frame, HWND page)
             BOOL granted;
             if (!CheckObjectAccess(g_app.accessToken, existing, SE_FILE_OBJECT,
                                    addFile ? FILE_ADD_FILE : FILE_ADD_SUBDIRECTORY, &granted) && !granted) {
-                entry = addFile ? 32 : 33;
+                entry = addFile ? MESSAGE_NO_RIGHT_TO_ADD_FILES : MESSAGE_NO_RIGHT_TO_ADD_FOLDERS;
                 argument = addFile ? 0 : existing;
             }
         }

@@ -9,7 +9,7 @@
 // The maker's page that the product label opens.
 static const char kMakerAddress[] = "https://quillset.example.com/";
 
-enum { LAST_INSTALLER_SLOT = 11, FINISH_SLOT = 11, INSTALLING_TYPE = IDD_INSTALLING, LINK_WIDTH = 80 };
+enum { INSTALLING_TYPE = IDD_INSTALLING, LINK_WIDTH = 80 };
 
 int g_bandHeight;
 static HCURSOR s_handCursor;
@@ -19,15 +19,15 @@ int PageType(int slot)
     return g_app.pages[slot].dialogId - g_app.layoutOffset;
 }
 
-// Slots 4, 5 and 7 have no template; a script that enables one of them, or
-// none at all, cannot be shown.
+// A slot without a page has no template; a script that enables one of them,
+// or none at all, cannot be shown.
 BOOL PageSlotsUsable()
 {
     BOOL any = FALSE;
-    for (int slot = 0; slot <= LAST_INSTALLER_SLOT; slot++) {
+    for (int slot = 0; slot < INSTALLER_SLOT_COUNT; slot++) {
         if (!g_app.pages[slot].enabled)
             continue;
-        if (slot == 4 || slot == 5 || slot == 7)
+        if (PAGELESS_SLOTS >> slot & 1)
             return FALSE;
         any = TRUE;
     }
@@ -37,7 +37,7 @@ BOOL PageSlotsUsable()
 // The next enabled slot from FROM in direction STEP, or -1.
 static int FindEnabledSlot(int from, int step)
 {
-    for (int slot = from; slot >= 0 && slot <= LAST_INSTALLER_SLOT; slot += step)
+    for (int slot = from; slot >= 0 && slot < INSTALLER_SLOT_COUNT; slot += step)
         if (g_app.pages[slot].enabled)
             return slot;
     return -1;
@@ -67,7 +67,7 @@ static void ShowButton(HWND frame, int id, BOOL show)
 // none.
 static void SettleFocus(HWND frame)
 {
-    int button = g_app.currentPage == FINISH_SLOT ? IDC_CANCEL : IDC_NEXT;
+    int button = g_app.currentPage == SLOT_FINISH ? IDC_CANCEL : IDC_NEXT;
     SendMessageA(frame, DM_SETDEFID, button, 0);
     HWND focus = GetFocus();
     if (focus && IsChild(g_app.pageWindow, focus) && IsWindowEnabled(focus))
@@ -123,7 +123,7 @@ static void Next(HWND frame)
         return;
     }
     for (int slot = current; slot < next; slot++)
-        RunPageActions(g_app.pages[slot].runList, g_app.pages[slot].runList2);
+        RunPageActions(g_app.pages[slot].programs, g_app.pages[slot].dllCalls);
     ShowPage(frame, next);
     BOOL navigable = PageType(next) < INSTALLING_TYPE;
     ShowButton(frame, IDC_BACK, navigable);
@@ -162,7 +162,8 @@ static BOOL Confirm(HWND frame, const char* question)
 static void Cancel(HWND frame)
 {
     int slot = g_app.currentPage;
-    const char* question = GetText(g_app.textsWizard, PageType(slot) == INSTALLING_TYPE ? 8 : 0);
+    const char* question =
+        GetText(g_app.textsWizard, PageType(slot) == INSTALLING_TYPE ? WIZARD_QUIT_INSTALLING : WIZARD_QUIT_QUESTION);
     ResetEvent(g_app.pauseEvent);
     if (g_app.workerThread && WaitForSingleObject(g_app.installDoneEvent, 0) != WAIT_OBJECT_0) {
         BOOL quit = Confirm(frame, question);
@@ -182,10 +183,11 @@ static void Cancel(HWND frame)
     // that says otherwise; the worker's own report moves the wizard on.
     if (PageType(slot) == INSTALLING_TYPE)
         return;
-    if (slot != FINISH_SLOT && !Confirm(frame, question))
+    if (slot != SLOT_FINISH && !Confirm(frame, question))
         return;
-    if (slot == FINISH_SLOT)
-        g_app.lastPageIndex = 12;
+    // Past the last slot: every page's actions have run.
+    if (slot == SLOT_FINISH)
+        g_app.lastPageIndex = INSTALLER_SLOT_COUNT;
     EndWizard(frame);
 }
 
@@ -258,7 +260,8 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
         case IDOK:
             if (PageType(g_app.currentPage) >= INSTALLING_TYPE)
                 return TRUE;
-            // Enter elsewhere is Next.
+            // Enter elsewhere is Next: on to it.
+            [[fallthrough]];
         case IDC_NEXT:
             Next(frame);
             return TRUE;
@@ -286,6 +289,8 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
         case SC_MINIMIZE:
             if (!g_app.backgroundEnabled)
                 break;
+            // The background window stands for the wizard: it alone is minimised.
+            [[fallthrough]];
         case SC_SIZE:
         case SC_MAXIMIZE:
         case SC_KEYMENU:

@@ -4,6 +4,7 @@
 #include "wizard.h"
 #include "../script/script.h"
 #include "../engine/engine.h"
+#include "../engine/files.h"
 #include "../uninstall/uninstall.h"
 #include <commctrl.h>
 
@@ -12,10 +13,29 @@ enum { FOLDER_TEXT_SIZE = 32768, NO_CAPTION = 0xF };
 static int s_headerHeight;
 static int s_languageSelection;
 
-// The textsExtra entries of Back, Next, Cancel and Browse, a nibble each,
-// per page type from 129 to 141; NO_CAPTION leaves the control's text.
+// The button captions of Back, Next, Cancel and Browse, a nibble each in
+// one WORD per page type from 129 to 141, so that the table takes 26 bytes;
+// NO_CAPTION leaves the control's text.
+#define CAPTIONS(back, next, cancel, browse) ((back) << 12 | (next) << 8 | (cancel) << 4 | (browse))
+enum {
+    CAPTIONS_NAVIGATION = CAPTIONS(BUTTON_TEXT_BACK, BUTTON_TEXT_NEXT, BUTTON_TEXT_CANCEL, NO_CAPTION),
+    CAPTIONS_NONE = CAPTIONS(NO_CAPTION, NO_CAPTION, NO_CAPTION, NO_CAPTION),
+    CAPTIONS_CLOSING = CAPTIONS(NO_CAPTION, NO_CAPTION, BUTTON_TEXT_FINISH, NO_CAPTION),
+};
 static const WORD kCaptionIndexes[] = {
-    0x012F, 0x012F, 0x056F, 0x012F, 0xFFFF, 0xFFFF, 0x0127, 0xFFFF, 0x012F, 0x032F, 0xFF2F, 0xFF8F, 0xFF8F,
+    CAPTIONS_NAVIGATION,
+    CAPTIONS_NAVIGATION,
+    CAPTIONS(BUTTON_TEXT_BACK, BUTTON_TEXT_YES, BUTTON_TEXT_NO, NO_CAPTION),
+    CAPTIONS_NAVIGATION,
+    CAPTIONS_NONE,
+    CAPTIONS_NONE,
+    CAPTIONS(BUTTON_TEXT_BACK, BUTTON_TEXT_NEXT, BUTTON_TEXT_CANCEL, BUTTON_TEXT_BROWSE),
+    CAPTIONS_NONE,
+    CAPTIONS_NAVIGATION,
+    CAPTIONS(BUTTON_TEXT_BACK, BUTTON_TEXT_INSTALL, BUTTON_TEXT_CANCEL, NO_CAPTION),
+    CAPTIONS(NO_CAPTION, NO_CAPTION, BUTTON_TEXT_CANCEL, NO_CAPTION),
+    CAPTIONS_CLOSING,
+    CAPTIONS_CLOSING,
 };
 
 static void SetExpandedText(HWND window, const char* text)
@@ -36,7 +56,7 @@ static int SlotOf(HWND page)
 static void TextPage(HWND page, int slot)
 {
     StringList** texts = g_app.pages[slot].texts;
-    const char* title = GetText(texts, 0);
+    const char* title = GetText(texts, PAGE_TEXT_TITLE);
     if (g_app.backgroundEnabled)
         SetWindowTextA(g_app.wizardParent, title);
     // The uninstaller's dialog has no frame: its own title and buttons.
@@ -51,14 +71,14 @@ static void TextPage(HWND page, int slot)
         HWND button = GetDlgItem(frame, IDC_BACK + i);
         SetWindowTextA(button ? button : GetDlgItem(page, IDC_BACK + i), caption);
     }
-    for (int i = 1; i < 20; i++)
-        SetExpandedText(GetDlgItem(page, 1000 + i), GetText(texts, i));
+    for (int i = 1; i < PAGE_TEXT_COUNT; i++)
+        SetExpandedText(GetDlgItem(page, IDC_TITLE - 1 + i), GetText(texts, i));
 }
 
 static void SetFonts(HWND page)
 {
     SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, (WPARAM)g_app.titleFont, 0);
-    static const WORD kBodyFontControls[] = { 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
+    static const WORD kBodyFontControls[] = { IDC_SUBTITLE, IDC_TEXT3, IDC_TEXT4, IDC_TEXT5, IDC_TEXT6, IDC_TEXT7, IDC_TEXT8, IDC_TEXT9,
                                               IDC_BROWSE, IDC_FOLDER_EDIT, IDC_FOLDER_LIST };
     for (int i = 0; i < 11; i++)
         SendDlgItemMessageA(page, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_app.bodyFont, 0);
@@ -119,8 +139,6 @@ static void AddFolderName(HWND list, const char* name)
         SendMessageA(list, SmallLayout() ? CB_ADDSTRING : LB_ADDSTRING, 0, (LPARAM)name);
 }
 
-enum { MACRO_COMMON_PROGRAMS = 5, MACRO_PROGRAMS = 17 };
-
 static void ListProgramFolders(HWND list, int macro)
 {
     char* pattern = CombinePath(ListGet(g_app.lists.folderMacroPaths, macro), "*");
@@ -131,7 +149,7 @@ static void ListProgramFolders(HWND list, int macro)
         return;
     do {
         const char* name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpA(name, ".") && lstrcmpA(name, ".."))
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(name))
             AddFolderName(list, name);
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -139,12 +157,12 @@ static void ListProgramFolders(HWND list, int macro)
 
 static void InitShortcutsPage(HWND page)
 {
-    BYTE offered = g_app.optionsB;
-    EnableWindow(GetDlgItem(page, IDC_CREATE_GROUP), (offered & OPTION_B_OFFER_GROUP) && g_app.groupShortcutsPresent);
+    BYTE offered = g_app.setupOptions;
+    EnableWindow(GetDlgItem(page, IDC_CREATE_GROUP), (offered & SETUP_OFFER_GROUP) && g_app.groupShortcutsPresent);
     EnableWindow(GetDlgItem(page, IDC_CREATE_DESKTOP),
-                 (offered & OPTION_B_OFFER_DESKTOP) && g_app.desktopShortcutsPresent);
+                 (offered & SETUP_OFFER_DESKTOP) && g_app.desktopShortcutsPresent);
     EnableWindow(GetDlgItem(page, IDC_CREATE_QUICK_LAUNCH),
-                 (offered & OPTION_B_OFFER_QUICK_LAUNCH) && g_app.quickLaunchShortcutsPresent);
+                 (offered & SETUP_OFFER_QUICK_LAUNCH) && g_app.quickLaunchShortcutsPresent);
     if (g_app.createProgramGroup) {
         CheckDlgButton(page, IDC_CREATE_GROUP, BST_CHECKED);
         EnableFolderControls(page, TRUE);
@@ -178,7 +196,7 @@ static void InitFinishPage(HWND page, StringList** texts)
         ShowWindow(GetDlgItem(page, IDC_ERROR_TEXT), SW_SHOW);
     if (g_app.restartRequired) {
         SetExpandedText(GetDlgItem(page, IDC_CLOSING_TEXT),
-                        GetText(texts, g_app.filesPendingReplace ? 9 : 10));
+                        GetText(texts, g_app.filesPendingReplace ? FINISH_TEXT_FILES_IN_USE : FINISH_TEXT_RESTART));
         ShowChecked(page, IDC_RESTART_BOX);
         ShowWindow(GetDlgItem(page, IDC_RESTART_TEXT), SW_SHOW);
         return;
@@ -227,7 +245,7 @@ static void Paint(HWND page, HDC dc)
     RECT header = { 0, 0, w, s_headerHeight };
     FillRect(dc, &header, g_app.headerBrush);
     RECT body = { 0, s_headerHeight, w, h };
-    BOOL headerColoured = PageType(SlotOf(page)) == IDD_WELCOME && (g_app.optionsA & OPTION_A_HEADER_WELCOME);
+    BOOL headerColoured = PageType(SlotOf(page)) == IDD_WELCOME && (g_app.appearanceOptions & APPEARANCE_HEADER_WELCOME);
     FillRect(dc, &body, headerColoured ? g_app.headerBrush : g_app.bodyBrush);
     if (!SmallLayout()) {
         // The upper part of the stripe; the frame's band draws the rest.
@@ -356,7 +374,7 @@ static INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, 
 {
     INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
     if (message == WM_INITDIALOG && SmallLayout())
-        SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(g_app.pages[lParam].texts, 7));
+        SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(g_app.pages[lParam].texts, WELCOME_TEXT_SMALL_TITLE));
     return result;
 }
 

@@ -9,7 +9,6 @@
 #include <shellapi.h>
 
 enum { KIND_PLACEHOLDER, KIND_FOLDER, KIND_FILE };
-enum { UNINSTALLER_SLOT = 12 };
 
 static HTREEITEM NextItem(HWND tree, HTREEITEM item, UINT relation)
 {
@@ -195,7 +194,7 @@ void ShowLeftoverView(HWND dialog)
     } else {
         char done[MESSAGE_BUFFER_SIZE];
         ComposeMessage(done, "软件 %s 已经完全从您的电脑中删除了！                ",
-                       GetText(g_app.pages[UNINSTALLER_SLOT].texts, 9), 0, 0);
+                       GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_PRODUCT), 0, 0);
         SetDlgItemTextA(dialog, IDC_SUBTITLE, done);
         SetDlgItemTextA(dialog, IDC_TEXT3, kLeftoverExplanation);
     }
@@ -238,7 +237,7 @@ static void CloseDialog(HWND dialog)
                         "注意：这个卸载过程还没有完全结束。       \n"
                         "如果您现在退出，那么这个软件将不会被正确的从您的计算机中删除。 \n\n"
                         "您真的要退出这个卸载程序吗？  ",
-                        GetText(g_app.pages[UNINSTALLER_SLOT].texts, 0), MB_ICONWARNING | MB_YESNO)
+                        GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_CAPTION), MB_ICONWARNING | MB_YESNO)
             != IDYES) {
             SetEvent(g_app.pauseEvent);
             return;

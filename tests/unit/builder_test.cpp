@@ -5,22 +5,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include "unit_helpers.h"
 #include "fixture_path.h"
 #include "package/package.h"
 #include "project.h"
 #include "script/script.h"
 #include "startup/startup.h"
 
-AppState g_app;
-
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Str(const char* s)
-{
-    return s ? s : "(null)";
-}
 
 std::vector<std::string> Items(const StringList* list)
 {
@@ -247,9 +241,9 @@ TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
     EXPECT_TRUE(g_app.backgroundEnabled);
     EXPECT_EQ(g_app.gradientColors[0], 0xFF0000u);
     EXPECT_EQ(g_app.gradientColors[1], 0x00FF00u);
-    EXPECT_EQ(g_app.optionsA, OPTION_A_HEADER_WELCOME | OPTION_A_BACKGROUND_CAPTION);
-    EXPECT_EQ(g_app.optionsB, OPTION_B_SMALL_LAYOUT | OPTION_B_OFFER_GROUP | OPTION_B_OFFER_QUICK_LAUNCH |
-                                  OPTION_B_RESTART | OPTION_B_CREATE_UNINSTALLER);
+    EXPECT_EQ(g_app.appearanceOptions, APPEARANCE_HEADER_WELCOME | APPEARANCE_BACKGROUND_CAPTION);
+    EXPECT_EQ(g_app.setupOptions, SETUP_SMALL_LAYOUT | SETUP_OFFER_GROUP | SETUP_OFFER_QUICK_LAUNCH |
+                                  SETUP_RESTART | SETUP_CREATE_UNINSTALLER);
     EXPECT_EQ(g_app.layoutOffset, 20);
     EXPECT_TRUE(g_app.createUninstaller);
     EXPECT_TRUE(g_app.restartRequired && g_app.restartNow);
@@ -288,9 +282,9 @@ TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
               (std::vector<std::string>{ "1,Software\\Round,Path,2," + windows + "\\round" }));
     EXPECT_EQ(Items(g_app.lists.iniEntries), (std::vector<std::string>{ "%InstallPath%\\round.ini,Main,Level,3,1" }));
     EXPECT_EQ(Items(g_app.lists.beforePrograms), (std::vector<std::string>{ "%InstallPath%\\setup-helper.exe,/quiet,,0,1,0" }));
-    EXPECT_EQ(Items(g_app.pages[11].runList), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
+    EXPECT_EQ(Items(g_app.pages[11].programs), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
     EXPECT_EQ(Items(g_app.lists.uninstallPrograms), (std::vector<std::string>{ "%InstallPath%\\cleanup.exe,,,1,1,0" }));
-    EXPECT_EQ(Items(g_app.pages[10].runList2),
+    EXPECT_EQ(Items(g_app.pages[10].dllCalls),
               (std::vector<std::string>{ "%InstallPath%\\bin\\round.dll,DllRegisterServer,,,1" }));
     EXPECT_EQ(Items(g_app.lists.associations),
               (std::vector<std::string>{ ".round,Round.File,text/plain,Round file,,notepad.exe \"%1\","

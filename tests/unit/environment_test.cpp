@@ -6,18 +6,12 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "unit_helpers.h"
 #include "environment/environment.h"
 #include "fixture_path.h"
 #include "wine_settings.h"
 
-AppState g_app;
-
 namespace {
-
-std::string Str(const char* s)
-{
-    return s ? s : "(null)";
-}
 
 // A registry value as it was: put back (or removed again) at the end of scope.
 class SavedValue {

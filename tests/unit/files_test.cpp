@@ -3,38 +3,14 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include "unit_helpers.h"
 #include "engine/engine.h"
 #include "engine/files.h"
 #include "folder_link.h"
 #include "run_state_test.h"
 #include "scratch_folder.h"
 
-AppState g_app;
-
 namespace {
-
-void WriteFile(const std::string& path, const std::string& content, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    DWORD written;
-    ::WriteFile(file, content.data(), (DWORD)content.size(), &written, nullptr);
-    CloseHandle(file);
-    SetFileAttributesA(path.c_str(), attributes);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "(missing)";
-    std::string content(GetFileSize(file, nullptr), '\0');
-    DWORD read = 0;
-    if (!content.empty())
-        ::ReadFile(file, &content[0], (DWORD)content.size(), &read, nullptr);
-    CloseHandle(file);
-    return content;
-}
 
 bool Exists(const std::string& path)
 {
@@ -85,7 +61,7 @@ TEST_F(Folders, EmptinessCountsFilesOnlyWhenAsked)
 {
     ScratchFolder scratch("qs_empty");
     EXPECT_TRUE(IsFolderEmpty(scratch.path().c_str(), TRUE));
-    WriteFile(scratch / "file.txt", "x");
+    WriteTestFile(scratch / "file.txt", "x");
     EXPECT_FALSE(IsFolderEmpty(scratch.path().c_str(), TRUE));
     EXPECT_TRUE(IsFolderEmpty(scratch.path().c_str(), FALSE));
     CreateDirectoryA((scratch / "sub").c_str(), nullptr);
@@ -108,8 +84,8 @@ TEST_F(Folders, DeleteTreeRemovesNestedReadOnlyContent)
     CreateDirectoryA(tree.c_str(), nullptr);
     CreateDirectoryA((tree + "\\sub").c_str(), nullptr);
     CreateDirectoryA((tree + "\\sub\\deeper").c_str(), nullptr);
-    WriteFile(tree + "\\top.txt", "1", FILE_ATTRIBUTE_READONLY);
-    WriteFile(tree + "\\sub\\deeper\\locked.txt", "2", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    WriteTestFile(tree + "\\top.txt", "1", FILE_ATTRIBUTE_READONLY);
+    WriteTestFile(tree + "\\sub\\deeper\\locked.txt", "2", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     SetFileAttributesA((tree + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(DeleteTree(tree.c_str()));
     EXPECT_FALSE(Exists(tree));
@@ -124,21 +100,21 @@ TEST_F(Folders, DeleteTreeRemovesALinkWithoutFollowingIt)
     std::string tree = scratch / "tree";
     CreateDirectoryA(outside.c_str(), nullptr);
     CreateDirectoryA(tree.c_str(), nullptr);
-    WriteFile(outside + "\\keep.txt", "keep", FILE_ATTRIBUTE_READONLY);
-    WriteFile(tree + "\\own.txt", "own");
+    WriteTestFile(outside + "\\keep.txt", "keep", FILE_ATTRIBUTE_READONLY);
+    WriteTestFile(tree + "\\own.txt", "own");
     if (!CreateFolderLink(tree + "\\link", outside))
         GTEST_SKIP() << "this system makes neither junctions nor symbolic links";
-    ASSERT_EQ(ReadFile(tree + "\\link\\keep.txt"), "keep");
+    ASSERT_EQ(FileText(tree + "\\link\\keep.txt"), "keep");
 
     EXPECT_TRUE(DeleteTree(tree.c_str()));
     EXPECT_FALSE(Exists(tree));
-    EXPECT_EQ(ReadFile(outside + "\\keep.txt"), "keep");
+    EXPECT_EQ(FileText(outside + "\\keep.txt"), "keep");
 
     // A link handed over as the tree itself goes, its target stays.
     ASSERT_TRUE(CreateFolderLink(scratch / "direct", outside));
     EXPECT_TRUE(DeleteTree((scratch / "direct").c_str()));
     EXPECT_FALSE(Exists(scratch / "direct"));
-    EXPECT_EQ(ReadFile(outside + "\\keep.txt"), "keep");
+    EXPECT_EQ(FileText(outside + "\\keep.txt"), "keep");
 }
 
 TEST_F(Folders, DeleteTreeLeavesTheTargetOfAUnixLink)
@@ -151,13 +127,13 @@ TEST_F(Folders, DeleteTreeLeavesTheTargetOfAUnixLink)
     if (!IsLink(tree + "\\link"))
         GTEST_SKIP() << "no Unix link in the fixtures";
     SetFileAttributesA(keep.c_str(), FILE_ATTRIBUTE_NORMAL);
-    WriteFile(keep, "keep", FILE_ATTRIBUTE_READONLY);
+    WriteTestFile(keep, "keep", FILE_ATTRIBUTE_READONLY);
     CreateDirectoryA((tree + "\\sub").c_str(), nullptr);
-    WriteFile(tree + "\\sub\\own.txt", "own", FILE_ATTRIBUTE_READONLY);
-    ASSERT_EQ(ReadFile(tree + "\\link\\keep.txt"), "keep");
+    WriteTestFile(tree + "\\sub\\own.txt", "own", FILE_ATTRIBUTE_READONLY);
+    ASSERT_EQ(FileText(tree + "\\link\\keep.txt"), "keep");
 
     BOOL removed = DeleteTree(tree.c_str());
-    EXPECT_EQ(ReadFile(keep), "keep");
+    EXPECT_EQ(FileText(keep), "keep");
     EXPECT_FALSE(Exists(tree + "\\sub"));
     // Wine cannot remove a Unix link; where it can, the tree goes whole.
     EXPECT_TRUE(removed || IsLink(tree + "\\link"));
@@ -184,8 +160,8 @@ TEST_F(RestartReplacement, MoveFileExRecordsThePendingRename)
     ScratchFolder scratch("qs_pending");
     std::string source = scratch / "QST1.tmp";
     std::string target = scratch / "locked.dll";
-    WriteFile(source, "new");
-    WriteFile(target, "old");
+    WriteTestFile(source, "new");
+    WriteTestFile(target, "old");
 
     EXPECT_TRUE(ScheduleReplace(source.c_str(), target.c_str()));
     EXPECT_TRUE(ScheduleReplace(target.c_str(), nullptr));
@@ -223,18 +199,18 @@ TEST_F(RestartReplacement, WininitGetsANewRenameSection)
     std::string wininit = scratch / "wininit.ini";
     std::string source = scratch / "QST1.tmp";
     std::string target = scratch / "LOCKED.DLL";
-    WriteFile(source, "new");
-    WriteFile(target, "old");
+    WriteTestFile(source, "new");
+    WriteTestFile(target, "old");
 
     // Missing file: created with the section alone.
     EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), target.c_str()));
     std::string first = ShortName(target) + "=" + ShortName(source);
-    EXPECT_EQ(ReadFile(wininit), "[Rename]\r\n" + first);
+    EXPECT_EQ(FileText(wininit), "[Rename]\r\n" + first);
 
     // Other sections: the new one follows them on a line of its own.
-    WriteFile(wininit, "[Other]\r\nkey=value");
+    WriteTestFile(wininit, "[Other]\r\nkey=value");
     EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), nullptr));
-    EXPECT_EQ(ReadFile(wininit), "[Other]\r\nkey=value\r\n[Rename]\r\nNUL=" + ShortName(source));
+    EXPECT_EQ(FileText(wininit), "[Other]\r\nkey=value\r\n[Rename]\r\nNUL=" + ShortName(source));
 }
 
 TEST_F(RestartReplacement, WininitLineGoesToTheEndOfTheRenameSection)
@@ -242,14 +218,14 @@ TEST_F(RestartReplacement, WininitLineGoesToTheEndOfTheRenameSection)
     ScratchFolder scratch("qs_wininit2");
     std::string wininit = scratch / "wininit.ini";
     std::string source = scratch / "QST2.tmp";
-    WriteFile(source, "new");
-    WriteFile(wininit, "[rename]\r\nNUL=C:\\OLD.TMP\r\n\r\n\r\n[Next]\r\nx=1\r\n");
+    WriteTestFile(source, "new");
+    WriteTestFile(wininit, "[rename]\r\nNUL=C:\\OLD.TMP\r\n\r\n\r\n[Next]\r\nx=1\r\n");
     EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), nullptr));
-    EXPECT_EQ(ReadFile(wininit),
+    EXPECT_EQ(FileText(wininit),
               "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=" + ShortName(source) + "\r\n\r\n\r\n[Next]\r\nx=1\r\n");
 
     // A section at the end of the file takes the line at the very end.
-    WriteFile(wininit, "[Next]\r\n\r\n[Rename]\r\nNUL=C:\\OLD.TMP\r\n");
+    WriteTestFile(wininit, "[Next]\r\n\r\n[Rename]\r\nNUL=C:\\OLD.TMP\r\n");
     EXPECT_TRUE(AddWininitRename(wininit.c_str(), source.c_str(), nullptr));
-    EXPECT_EQ(ReadFile(wininit), "[Next]\r\n\r\n[Rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=" + ShortName(source) + "\r\n");
+    EXPECT_EQ(FileText(wininit), "[Next]\r\n\r\n[Rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=" + ShortName(source) + "\r\n");
 }

@@ -3,28 +3,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "unit_helpers.h"
 #include "run_state_test.h"
 #include "engine/install_log.h"
 #include "script/script.h"
 
-AppState g_app;
-
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Take(char* s)
-{
-    std::string copy = s ? s : "<null>";
-    FreeMem(s);
-    return copy;
-}
 
 class InstallLog : public RunStateTest {
 protected:
@@ -72,7 +56,7 @@ TEST_F(InstallLog, TemporaryLogHoldsTheFourHeaderLines)
     std::string path = g_app.tempLogPath;
     EXPECT_EQ(path.rfind(folder + "\\QST", 0), 0u) << path;
     CloseTemporaryLog();
-    EXPECT_EQ(ReadFile(path), header);
+    EXPECT_EQ(FileText(path), header);
     EXPECT_EQ(Lines(), header);
 
     // Lines 2 and 3 are written even when they repeat a line; the large layout writes 0.
@@ -83,7 +67,7 @@ TEST_F(InstallLog, TemporaryLogHoldsTheFourHeaderLines)
     g_app.layoutOffset = 0;
     ASSERT_TRUE(CreateTemporaryLog());
     CloseTemporaryLog();
-    EXPECT_EQ(ReadFile(g_app.tempLogPath), "=== Quillset log file ===\nFull Name\nFull Name\n"
+    EXPECT_EQ(FileText(g_app.tempLogPath), "=== Quillset log file ===\nFull Name\nFull Name\n"
                                            "0,0xC88C00,0x2000000,0x1000000,0xFF,Arial,0xABCDEF,Tahoma,0x0\n");
 }
 
@@ -119,14 +103,14 @@ TEST_F(InstallLog, TemporaryLogHoldsWriteNowLinesAndFinalLogAll)
     AppendLogLine(g_app.logFile, 'c', "2,Software\\P,Old", FALSE, FALSE);
     AppendLogLine(g_app.logFile, 'e', "2,Software\\P,1", TRUE, FALSE);
     CloseTemporaryLog();
-    EXPECT_EQ(ReadFile(temporary), header + "b,C:\\P\\new.dll\ne,2,Software\\P,1\n");
+    EXPECT_EQ(FileText(temporary), header + "b,C:\\P\\new.dll\ne,2,Software\\P,1\n");
 
     // An old, read-only final log is replaced; the temporary log goes.
     std::string final = folder + "\\uninst.log";
     std::ofstream(final) << "old contents, longer than the new log will be" << std::string(400, 'x');
     SetFileAttributesA(final.c_str(), FILE_ATTRIBUTE_READONLY);
     WriteFinalLog(final.c_str());
-    EXPECT_EQ(ReadFile(final), header + "b,C:\\P\\old.dll\nb,C:\\P\\new.dll\nc,2,Software\\P,Old\ne,2,Software\\P,1\n");
+    EXPECT_EQ(FileText(final), header + "b,C:\\P\\old.dll\nb,C:\\P\\new.dll\nc,2,Software\\P,Old\ne,2,Software\\P,1\n");
     EXPECT_EQ(GetFileAttributesA(final.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(GetFileAttributesA(temporary.c_str()), INVALID_FILE_ATTRIBUTES);
     DeleteFileA(final.c_str());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include <shlobj.h>
+#include "unit_helpers.h"
 #include "run_state_test.h"
 #include "engine/engine.h"
 #include "engine/integration.h"
@@ -14,20 +15,10 @@
 #include "script/script.h"
 #include "fixture_path.h"
 
-AppState g_app;
-
 namespace {
 
 const char kTestsKey[] = "Software\\Quillset Tests";
 const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<BYTE> ReadValue(HKEY root, const std::string& key, const char* name, DWORD* type)
 {
@@ -109,7 +100,7 @@ protected:
     std::string Written()
     {
         FlushFileBuffers(g_app.logFile);
-        return ReadFile(logPath);
+        return FileText(logPath);
     }
 };
 
@@ -302,7 +293,7 @@ TEST_F(Integration, ShortcutReadsBackThroughTheShellLink)
     EXPECT_STREQ(text, "C:\\icons.dll");
     EXPECT_EQ(icon, 2);
     // The link file's header: show command at 0x3C, hotkey at 0x40.
-    const std::string bytes = ReadFile(link);
+    const std::string bytes = FileText(link);
     ASSERT_GE(bytes.size(), 0x4Cu);
     EXPECT_EQ(*(const DWORD*)(bytes.data() + 0x3C), (DWORD)SW_SHOWMAXIMIZED);
     EXPECT_EQ(*(const WORD*)(bytes.data() + 0x40), 0x241);
@@ -330,7 +321,7 @@ TEST_F(Integration, ShortcutReadsBackThroughTheShellLink)
     EXPECT_STREQ(text, folder.c_str());
     shell->GetShowCmd(&show);
     EXPECT_EQ(show, SW_SHOWNORMAL);
-    EXPECT_EQ(*(const DWORD*)(ReadFile(shared).data() + 0x3C), (DWORD)SW_SHOWNORMAL);
+    EXPECT_EQ(*(const DWORD*)(FileText(shared).data() + 0x3C), (DWORD)SW_SHOWNORMAL);
     file->Release();
     shell->Release();
 }
@@ -366,7 +357,7 @@ TEST_F(Integration, DllCallsPassNoneOneOrTwoArguments)
     ListAppend(calls, "%Tools%\\recorder.dll,Missing,,,1");
     ListAppend(calls, "%Tools%\\absent.dll,NoArgument,,,1");
     RunPageActions(0, calls);
-    EXPECT_EQ(ReadFile(library + ".calls"), "two alpha|beta gamma\none " + folder + "\nnone\n");
+    EXPECT_EQ(FileText(library + ".calls"), "two alpha|beta gamma\none " + folder + "\nnone\n");
     ASSERT_EQ(ListCount(calls), 3);
     EXPECT_STREQ(ListGet(calls, 0), "%Tools%\\recorder.dll,OneArgument,%Tools%,,0");
     EXPECT_STREQ(ListGet(calls, 1), "%Tools%\\recorder.dll,Missing,,,1");

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include "unit_helpers.h"
 #include "package/package.h"
 #include "package_writer.h"
 #include "dialog_answerer.h"
 #include "scratch_folder.h"
-
-AppState g_app;
 
 namespace {
 

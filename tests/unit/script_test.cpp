@@ -4,29 +4,16 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "unit_helpers.h"
 #include "script/script.h"
 #include "startup/startup.h"
 #include "run_state_test.h"
 #include "package_writer.h"
 
-AppState g_app;
-
 namespace {
 
 using quillset::Bytes;
 using quillset::ScriptWriter;
-
-std::string Take(char* s)
-{
-    std::string result = s ? s : "(null)";
-    FreeMem(s);
-    return result;
-}
-
-std::string Str(const char* s)
-{
-    return s ? s : "(null)";
-}
 
 class Script : public RunStateTest {
 protected:
@@ -55,7 +42,7 @@ Bytes LanguagesPayload(uint8_t automatic, std::initializer_list<uint16_t> ids)
 struct Product {
     std::string name = "Demo", fullName = "Demo 1.0", bodyFont = ",0x102030", titleFont = "Tahoma,0";
     uint32_t body = 0x01000000, band = 0x02000000, header = 0x00FFFFFF;
-    uint8_t optionsA = 0, optionsB = 0;
+    uint8_t appearanceOptions = 0, setupOptions = 0;
     std::string registry = "HKCU,Software\\QuillsetNone,Path", launch1, launch2;
 };
 
@@ -69,11 +56,11 @@ Bytes ProductPayload(const Product& product)
     ScriptWriter::putU32(p, product.band);
     ScriptWriter::putString(p, product.titleFont);
     ScriptWriter::putU32(p, product.header);
-    p.push_back(product.optionsA);
+    p.push_back(product.appearanceOptions);
     ScriptWriter::putString(p, product.registry);
     ScriptWriter::putString(p, product.launch1);
     ScriptWriter::putString(p, product.launch2);
-    p.push_back(product.optionsB);
+    p.push_back(product.setupOptions);
     return p;
 }
 
@@ -276,7 +263,7 @@ TEST_F(Script, VariablesGetFolderMacrosAndTheFirstOfANameWins)
 TEST_F(Script, PageSwitchesAfterTheLayout)
 {
     Product small;
-    small.optionsB = OPTION_B_SMALL_LAYOUT;
+    small.setupOptions = SETUP_SMALL_LAYOUT;
     ScriptWriter s;
     s.record(9, ProductPayload(small));
     s.record(2, Bytes{ 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF });
@@ -303,8 +290,8 @@ TEST_F(Script, ProductRecord)
     product.titleFont = "No Such Face Anywhere,255";
     product.registry = "hkcu,\\Software\\QuillsetScriptTest,Path";
     product.launch1 = "<ProgramFiles>\\Demo\\demo.exe";
-    product.optionsA = 3;
-    product.optionsB = OPTION_B_RESTART | OPTION_B_CREATE_UNINSTALLER | OPTION_B_OFFER_GROUP;
+    product.appearanceOptions = 3;
+    product.setupOptions = SETUP_RESTART | SETUP_CREATE_UNINSTALLER | SETUP_OFFER_GROUP;
     ScriptWriter s;
     s.record(1, { "%InstallPath%", "C:\\Default" });
     s.record(9, ProductPayload(product));
@@ -320,7 +307,7 @@ TEST_F(Script, ProductRecord)
     EXPECT_EQ(g_app.bodyColor, 0x01000000u);
     EXPECT_EQ(g_app.bandColor, 0x02000000u);
     EXPECT_EQ(g_app.headerColor, 0x00FFFFFFu);
-    EXPECT_EQ(g_app.optionsA, 3);
+    EXPECT_EQ(g_app.appearanceOptions, 3);
     EXPECT_STREQ(GetVariable("%InstallPath%"), "D:\\Old");
     EXPECT_EQ(Str(g_app.launchPrograms[0]), "C:\\PF\\Demo\\demo.exe");
     EXPECT_EQ(g_app.launchPrograms[1], nullptr);
@@ -367,16 +354,16 @@ TEST_F(Script, ProgramMomentsFileTheLineWithoutItsMoment)
     s.record(14, { "h.dll,Run,p,q" });
     s.record(14, { "i.dll,Run,,,-1" });
     Run(s);
-    EXPECT_EQ(Str(ListGet(g_app.pages[2].runList, 0)), "C:\\Windows\\System32\\a.exe,-x,,0,1,2");
-    EXPECT_EQ(Str(ListGet(g_app.pages[10].runList, 0)), "b.exe,,,1,,");
+    EXPECT_EQ(Str(ListGet(g_app.pages[2].programs, 0)), "C:\\Windows\\System32\\a.exe,-x,,0,1,2");
+    EXPECT_EQ(Str(ListGet(g_app.pages[10].programs, 0)), "b.exe,,,1,,");
     EXPECT_EQ(Str(ListGet(g_app.lists.beforePrograms, 0)), "c.exe,,,,,");
     EXPECT_EQ(Str(ListGet(g_app.lists.uninstallPrograms, 0)), "d.exe,,,,,");
     int filed = 0;
     for (int p = 0; p < PAGE_COUNT; p++)
-        filed += ListCount(g_app.pages[p].runList);
+        filed += ListCount(g_app.pages[p].programs);
     EXPECT_EQ(filed, 2);   // moments 13 and -2 are dropped
-    EXPECT_EQ(Str(ListGet(g_app.pages[11].runList2, 0)), "g.dll,DllRegisterServer,,,1");
-    EXPECT_EQ(Str(ListGet(g_app.pages[10].runList2, 0)), "h.dll,Run,p,q,");
+    EXPECT_EQ(Str(ListGet(g_app.pages[11].dllCalls, 0)), "g.dll,DllRegisterServer,,,1");
+    EXPECT_EQ(Str(ListGet(g_app.pages[10].dllCalls, 0)), "h.dll,Run,p,q,");
     EXPECT_EQ(Str(ListGet(g_app.lists.uninstallDllCalls, 0)), "i.dll,Run,,,");
 }
 

@@ -1,6 +1,9 @@
-// Test main for the unit tests: the runtime's heap must exist before any test.
+// Test main for the unit tests: the run state that the runtime's units share,
+// and the runtime's heap, which must exist before any test.
 #include <gtest/gtest.h>
-#include "support/support.h"
+#include "startup/app_state.h"
+
+AppState g_app;
 
 int main(int argc, char** argv)
 {

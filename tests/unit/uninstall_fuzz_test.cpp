@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 #include <windows.h>
+#include "unit_helpers.h"
 #include "engine/install_log.h"
 #include "own_dialog.h"
 #include "run_state_test.h"
@@ -20,8 +21,6 @@
 #include "script/script.h"
 #include "support/support.h"
 #include "uninstall/uninstall.h"
-
-AppState g_app;
 
 namespace {
 
@@ -180,7 +179,7 @@ void WriteBytes(const std::string& path, const std::string& content)
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     if (file != INVALID_HANDLE_VALUE) {
-        ::WriteFile(file, content.data(), (DWORD)content.size(), &written, nullptr);
+        WriteFile(file, content.data(), (DWORD)content.size(), &written, nullptr);
         CloseHandle(file);
     }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 #include <windows.h>
 #include <commctrl.h>
+#include "unit_helpers.h"
 #include "engine/integration.h"
 #include "fixture_path.h"
 #include "own_dialog.h"
@@ -15,23 +16,12 @@
 #include "uninstall/uninstall.h"
 #include "wizard/wizard.h"
 
-AppState g_app;
-
 namespace {
 
 const char kHeader[] = "=== Quillset log file ===\nDemo Product 1.0\nDemo\n"
                        "0,0xC88C00,0x2000000,0x1000000,0xFF,Arial,0x0,Tahoma,0x0\n";
 const char kTestsKey[] = "Software\\Quillset Tests";
 const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    DWORD written;
-    ::WriteFile(file, content.data(), (DWORD)content.size(), &written, nullptr);
-    CloseHandle(file);
-}
 
 bool Exists(const std::string& path)
 {
@@ -137,7 +127,7 @@ protected:
     // Writes the temporary log: the header and BODY, and rolls it back.
     void Rollback(const std::string& body, const std::string& header = kHeader)
     {
-        WriteFile(logPath, header + body);
+        WriteTestFile(logPath, header + body);
         RunUninstaller(TRUE);
     }
 };
@@ -152,7 +142,7 @@ TEST_F(Uninstall, RollbackUndoesFilesAndFoldersNewestFirst)
     CreateDirectoryA((app + "\\Sub").c_str(), nullptr);
     CreateDirectoryA((app + "\\Data").c_str(), nullptr);
     for (const std::string& file : files)
-        WriteFile(file, "x");
+        WriteTestFile(file, "x");
     SetFileAttributesA(files[0].c_str(), FILE_ATTRIBUTE_READONLY);
     std::string pending = files[4];
     CharUpperA(&pending[0]);
@@ -245,8 +235,8 @@ TEST_F(Uninstall, LockedFileIsTriedForTwoSecondsThenLeftForRestart)
 {
     const std::string locked = scratch / "locked.dll";
     const std::string released = scratch / "released.dll";
-    WriteFile(locked, "x");
-    WriteFile(released, "x");
+    WriteTestFile(locked, "x");
+    WriteTestFile(released, "x");
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     HANDLE briefLock = CreateFileA(released.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
@@ -270,7 +260,7 @@ TEST_F(Uninstall, SharedFilesAreAskedAboutWhenTheirCountEnds)
     std::string no = scratch / "no.dll", yes = scratch / "yes.dll", many = scratch / "many.dll",
                 twice = scratch / "twice.dll", all = scratch / "all.dll", after = scratch / "after.dll";
     for (const std::string* path : { &no, &yes, &many, &twice, &all, &after }) {
-        WriteFile(*path, "x");
+        WriteTestFile(*path, "x");
         SetSharedCount(*path, 1);
     }
     SetSharedCount(many, 5);
@@ -306,7 +296,7 @@ TEST_F(Uninstall, SharedFilesAreAskedAboutWhenTheirCountEnds)
 TEST_F(Uninstall, DamagedOrForeignLogsAreRefused)
 {
     const std::string victim = scratch / "victim.txt";
-    WriteFile(victim, "x");
+    WriteTestFile(victim, "x");
     const std::string body = "b," + victim + "\n";
     const std::string logs[] = {
         "=== QUILLSET log file ===\nA\nB\n0\n" + body,     // the first line differs in case
@@ -339,8 +329,8 @@ TEST_F(Uninstall, UninstallerReadsTheHeaderOfTheLogBesideItself)
     g_app.modulePath = DupString((scratch / "Remove.Me.exe").c_str(), 0);
     g_app.moduleFolder = DupString(scratch.path().c_str(), 0);
     const std::string victim = scratch / "victim.txt";
-    WriteFile(victim, "x");
-    WriteFile(scratch / "Remove.Me.log", "=== Quillset log file ===\nProduct 2 Full\nProduct2\n1,0xABCDEF,0x2000000,"
+    WriteTestFile(victim, "x");
+    WriteTestFile(scratch / "Remove.Me.log", "=== Quillset log file ===\nProduct 2 Full\nProduct2\n1,0xABCDEF,0x2000000,"
                                          "0x1000000,0x123,Title Face,0x456,Body Face,0x789\nb,"
                                          + victim + "\n");
     {
@@ -428,7 +418,7 @@ TEST_F(UninstallDialog, ProgressReachesTheEndAndTheDialogCloses)
     const std::string folder = scratch / "A rather long folder name that the path control cannot show whole";
     const std::string file = folder + "\\and a long file name as well.txt";
     CreateDirectoryA(folder.c_str(), nullptr);
-    WriteFile(file, "x");
+    WriteTestFile(file, "x");
     ShowWindow(dialog, SW_SHOW);
     DWORD result = 99;
     ASSERT_TRUE(Run("a," + folder + "\nb," + file + "\nc,1,Software\\Quillset Tests\\None,Value\n", &result));
@@ -447,7 +437,7 @@ TEST_F(UninstallDialog, LeftoverFoldersKeepTheDialogOpen)
 {
     const std::string folder = scratch / "Data";
     CreateDirectoryA(folder.c_str(), nullptr);
-    WriteFile(folder + "\\user.txt", "x");
+    WriteTestFile(folder + "\\user.txt", "x");
     ShowWindow(dialog, SW_SHOW);
     DWORD result = 99;
     ASSERT_TRUE(Run("a," + folder + "\n", &result));
@@ -459,7 +449,7 @@ TEST_F(UninstallDialog, LeftoverFoldersKeepTheDialogOpen)
 TEST_F(UninstallDialog, FileInUseIsOfferedForAnotherTry)
 {
     const std::string locked = scratch / "locked.dll";
-    WriteFile(locked, "x");
+    WriteTestFile(locked, "x");
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     // The dialog stays hidden, so that the answerer sees only the question.
@@ -475,7 +465,7 @@ TEST_F(UninstallDialog, FileInUseIsOfferedForAnotherTry)
 TEST_F(UninstallDialog, QuitStopsTheWorkerBeforeTheNextLine)
 {
     const std::string file = scratch / "kept.txt";
-    WriteFile(file, "x");
+    WriteTestFile(file, "x");
     DWORD result = 99;
     ASSERT_TRUE(Run("b," + file + "\n", &result, true));
     EXPECT_EQ(result, 0u);

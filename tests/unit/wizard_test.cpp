@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "unit_helpers.h"
 #include "wizard/wizard.h"
 #include "script/script.h"
 #include "startup/startup.h"
@@ -14,16 +15,7 @@
 #include "dialog_answerer.h"
 #include "scratch_folder.h"
 
-AppState g_app;
-
 namespace {
-
-std::string Take(char* s)
-{
-    std::string result = s ? s : "(null)";
-    FreeMem(s);
-    return result;
-}
 
 char MissingDrive()
 {
@@ -466,8 +458,8 @@ protected:
 TEST_F(BackgroundWindow, CoversTheScreenWithOrWithoutTitleBar)
 {
     RECT screen = { 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) };
-    for (BYTE options : { 0, (int)OPTION_A_BACKGROUND_CAPTION }) {
-        g_app.optionsA = options;
+    for (BYTE options : { 0, (int)APPEARANCE_BACKGROUND_CAPTION }) {
+        g_app.appearanceOptions = options;
         HWND window = Create();
         ASSERT_NE(window, nullptr);
         char name[64];
@@ -530,7 +522,7 @@ TEST_F(BackgroundWindow, CaptionsStackWithShadows)
     AddCaption("\"%Product%, Setup\",left,top,40,30,,36,0,7,0,0,0xFF0000,4,0x000000");
     AddCaption("\"Second line\",left,TOP,40,12,Tahoma,0,0,0,0,0,0x00FF00,0,0");
     AddCaption("\"Never shown\",left,top,0,0,,40,0,7,0,0,0xFFFF00,0,0");
-    g_app.optionsA = 0;
+    g_app.appearanceOptions = 0;
     Pixels pixels = Capture(Create(), false);
     char* shot = getenv("QUILLSET_BACKGROUND_BMP");
     if (shot)
