@@ -87,11 +87,11 @@ Package ReadPackage(const Bytes& b)
     inflateEnd(&z);
     for (size_t at = 0; at + 4 <= script.size();) {
         int32_t type = static_cast<int32_t>(At32(script, at));
-        if (type == -1)
+        if (type == RECORD_END)
             break;
         uint32_t length = At32(script, at + 4);
         Bytes payload(script.begin() + at + 8, script.begin() + at + 8 + length);
-        if (type == 5)
+        if (type == RECORD_TEXT)
             package.texts.push_back({ payload[0] | payload[1] << 8, payload[2], payload[3],
                                       reinterpret_cast<const char*>(&payload[4]) });
         package.records.emplace_back(type, payload);
@@ -178,7 +178,7 @@ TEST_F(BuilderCheck, ChineseProductNameBuildsIntoBothLanguagesTexts)
     Package english = Built(u8"[product]\nname=中文软件\n");
     EXPECT_EQ(english.text(9, 1, 1), std::string("Welcome to the ") + kChineseNameAnsi + " Setup");
     EXPECT_EQ(english.text(9, 11, 0), std::string(kChineseNameAnsi) + " Setup") << "{full_name} is the name";
-    const Bytes* product = english.record(9);
+    const Bytes* product = english.record(RECORD_PRODUCT);
     ASSERT_NE(product, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(product->data())), kChineseNameAnsi);
 
@@ -378,8 +378,8 @@ TEST_F(BuilderCheck, UnknownKeysSectionsAndFolderMacrosNameTheClosest)
     // Macros in any case pass; <...> in a value that names no file is literal.
     Package package = Built("[product]\nname=Demo\n[shortcut]\npath=<desktop>\\A.lnk\ntarget=<SYSTEM>\\a.exe\n"
                             "[registry]\nkey=Software\\Demo\ndata=<b>bold</b>\n");
-    ASSERT_NE(package.record(11), nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(11)->data())),
+    ASSERT_NE(package.record(RECORD_REGISTRY_VALUE), nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(RECORD_REGISTRY_VALUE)->data())),
               "2,Software\\Demo,,1,<b>bold</b>");
 }
 
@@ -450,7 +450,7 @@ TEST_F(BuilderCheck, LicenceAndInformationMustBeReadableRegularFiles)
     // A byte-order mark is no part of the text.
     Write("licence.txt", u8"\uFEFFThe terms.\n");
     Package package = Built("[product]\nname=Demo\nlicence=licence.txt\n");
-    const Bytes* licence = package.record(3);
+    const Bytes* licence = package.record(RECORD_LICENCE_TEXT);
     ASSERT_NE(licence, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(licence->data())), "The terms.\n");
 }
@@ -485,12 +485,12 @@ TEST_F(BuilderCheck, NumbersOutsideTheirFieldAreRefusedNotCut)
     Package package = Built(caption + "x=-32768\ny=32767\nweight=10\ncolor=#FF8000\nshadow_color=0x000000\n" +
                             "[registry]\nroot=HKCU\nkey=Software\\Demo\nname=N\ntype=dword\ndata=-1\n" +
                             "[shortcut]\npath=<Desktop>\\A.lnk\nshow=11\nhotkey=0xFFFF\nicon_index=-2147483648\n");
-    const Bytes* line = package.record(17);
+    const Bytes* line = package.record(RECORD_BACKGROUND_CAPTION);
     ASSERT_NE(line, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(line->data())),
               "\"Demo\",,,-32768,32767,,,,10,0,0,0xFF8000,,0x000000");
-    ASSERT_NE(package.record(11), nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(11)->data())), "1,Software\\Demo,N,4,-1");
+    ASSERT_NE(package.record(RECORD_REGISTRY_VALUE), nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(RECORD_REGISTRY_VALUE)->data())), "1,Software\\Demo,N,4,-1");
 }
 
 TEST_F(BuilderCheck, TextOverridesKeepTheDefaultsPlaceholders)
