@@ -29,6 +29,8 @@ BOOL IsValidInstallPath(const char* text)
         return FALSE;
     if (text[0] == '\\' && text[1] == '\\') {
         const char* serverEnd = FindChar(text + 2, '\\', -1, TRUE);
+        // A share name follows: its first byte from 1 to 127, one unsigned
+        // test that the NUL fails by wrapping round to 255.
         return serverEnd && (BYTE)(serverEnd[1] - 1) < 127;
     }
     return IsDriveLetter(text[0]) && text[1] == ':' && (!text[2] || text[2] == '\\');

@@ -78,8 +78,9 @@ static void TextPage(HWND page, int slot)
 static void SetFonts(HWND page)
 {
     SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, (WPARAM)g_app.titleFont, 0);
-    static const WORD kBodyFontControls[] = { IDC_SUBTITLE, IDC_TEXT3, IDC_TEXT4, IDC_TEXT5, IDC_TEXT6, IDC_TEXT7, IDC_TEXT8, IDC_TEXT9,
-                                              IDC_BROWSE, IDC_FOLDER_EDIT, IDC_FOLDER_LIST };
+    static const WORD kBodyFontControls[] = { IDC_SUBTITLE, IDC_TEXT3,  IDC_TEXT4,       IDC_TEXT5,
+                                              IDC_TEXT6,    IDC_TEXT7,  IDC_TEXT8,       IDC_TEXT9,
+                                              IDC_BROWSE,   IDC_FOLDER_EDIT, IDC_FOLDER_LIST };
     for (int i = 0; i < 11; i++)
         SendDlgItemMessageA(page, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_app.bodyFont, 0);
 }

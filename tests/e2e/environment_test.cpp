@@ -46,14 +46,14 @@ int FilesIn(const std::string& folder)
 TEST(Requirements, TooOldWindowsIsRefusedWithTheReleaseName)
 {
     ScriptWriter s;
-    s.record(1, { "%InstallPath%", "<ProgramFiles>\\QuillsetNeeds2003" });
-    s.record(9, ProductPayload("Demo", "Demo 1.0"));
-    s.record(5, ScriptWriter::textPayload(9, 0x60, 13, "Demo needs %s or later."));
+    s.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\QuillsetNeeds2003" });
+    s.record(RECORD_PRODUCT, ProductPayload("Demo", "Demo 1.0"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_WIZARD, 13, "Demo needs %s or later."));
     Bytes requirements;
     for (const char* field : { "2003", "", "", "" })
         ScriptWriter::putString(requirements, field);
     requirements.push_back(0);
-    s.record(16, requirements);
+    s.record(RECORD_REQUIREMENTS, requirements);
     std::string folder = FreshFolder("Needs2003");
     std::string path = WriteInstaller(folder, "needs2003.exe", s.finish());
     ASSERT_FALSE(path.empty());

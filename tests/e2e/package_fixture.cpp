@@ -20,9 +20,9 @@ quillset::Bytes RuntimeImage()
 quillset::Bytes MinimalScript()
 {
     quillset::ScriptWriter script;
-    script.record(1, { "%InstallPath%", "C:\\Program Files\\Demo" });
+    script.record(RECORD_VARIABLE, { "%InstallPath%", "C:\\Program Files\\Demo" });
     // The welcome and finish pages.
-    script.record(2, quillset::Bytes{ 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 });
+    script.record(RECORD_PAGE_SWITCHES, quillset::Bytes{ 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 });
     return script.finish();
 }
 

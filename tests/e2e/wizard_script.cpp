@@ -122,7 +122,7 @@ Bytes WizardScript::Finish() const
     Bytes variable;
     ScriptWriter::putString(variable, "%InstallPath%");
     ScriptWriter::putString(variable, installPath_);
-    script.record(1, variable);
+    script.record(RECORD_VARIABLE, variable);
     // The product record comes before the page switches: it sets the layout
     // that the switches' dialog ids depend on.
     Bytes product;
@@ -137,23 +137,23 @@ Bytes WizardScript::Finish() const
         ScriptWriter::putString(product, field);
     product.push_back(static_cast<uint8_t>((small_ ? SMALL_LAYOUT : 0) | OFFER_ALL_SHORTCUTS | (restart_ ? RESTART : 0)
                                            | CREATE_UNINSTALLER));
-    script.record(9, product);
+    script.record(RECORD_PRODUCT, product);
     Bytes switches(12, 0);
     for (int slot : slots_)
         if (slot >= 0 && slot < 12)
             switches[slot] = 1;
-    script.record(2, switches);
+    script.record(RECORD_PAGE_SWITCHES, switches);
     if (!languages_.empty()) {
         Bytes languages{ 0 };
         for (uint16_t id : languages_)
             ScriptWriter::putU16(languages, id);
-        script.record(6, languages);
+        script.record(RECORD_LANGUAGES, languages);
     }
     if (background_) {
         Bytes gradient;
         ScriptWriter::putU32(gradient, gradient_[0]);
         ScriptWriter::putU32(gradient, gradient_[1]);
-        script.record(7, gradient);
+        script.record(RECORD_BACKGROUND, gradient);
     }
     for (const auto& record : records_)
         script.record(record.first, record.second);

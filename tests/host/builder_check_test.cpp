@@ -14,91 +14,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <zlib.h>
+#include "package_reader.h"
 #include "project.h"
 
 namespace fs = std::filesystem;
 using namespace quillset;
 
 namespace {
-
-uint32_t At32(const Bytes& b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-// What a package holds, read as the runtime reads it.
-struct Entry {
-    std::string destination, name;
-    uint32_t depth;
-    bool isFile;
-};
-struct Text {
-    int language, group, index;
-    std::string text;
-};
-struct Package {
-    std::vector<Entry> entries;
-    std::vector<std::pair<int32_t, Bytes>> records;
-    std::vector<Text> texts;
-    const Bytes* record(int32_t type) const
-    {
-        for (const auto& r : records)
-            if (r.first == type)
-                return &r.second;
-        return nullptr;
-    }
-    std::string text(int language, int group, int index) const
-    {
-        for (const auto& t : texts)
-            if (t.language == language && t.group == group && t.index == index)
-                return t.text;
-        return "(none)";
-    }
-};
-
-Package ReadPackage(const Bytes& b)
-{
-    Package package;
-    const size_t p = b[0x12] | b[0x13] << 8;
-    const size_t end = p + At32(b, p + 4);
-    for (size_t group = p + At32(b, p); group < end;) {
-        size_t next = p + At32(b, group);
-        std::string destination = reinterpret_cast<const char*>(&b[group + 20]);
-        for (size_t e = group + 21 + destination.size(); e < next;) {
-            Entry entry{ destination, reinterpret_cast<const char*>(&b[e]), 0, false };
-            e += entry.name.size() + 1;
-            entry.depth = At32(b, e);
-            entry.isFile = b[e + 4] & 1;
-            e += 5;
-            if (entry.isFile)
-                e += 48 + At32(b, e + 44);
-            package.entries.push_back(entry);
-        }
-        group = next;
-    }
-    Bytes script(At32(b, end));
-    z_stream z{};
-    inflateInit(&z);
-    z.next_in = const_cast<Bytef*>(&b[end + 4]);
-    z.avail_in = static_cast<uInt>(b.size() - end - 4);
-    z.next_out = script.data();
-    z.avail_out = static_cast<uInt>(script.size());
-    inflate(&z, Z_SYNC_FLUSH);
-    inflateEnd(&z);
-    for (size_t at = 0; at + 4 <= script.size();) {
-        int32_t type = static_cast<int32_t>(At32(script, at));
-        if (type == -1)
-            break;
-        uint32_t length = At32(script, at + 4);
-        Bytes payload(script.begin() + at + 8, script.begin() + at + 8 + length);
-        if (type == 5)
-            package.texts.push_back({ payload[0] | payload[1] << 8, payload[2], payload[3],
-                                      reinterpret_cast<const char*>(&payload[4]) });
-        package.records.emplace_back(type, payload);
-        at += 8 + length;
-    }
-    return package;
-}
 
 // A literal with the NUL bytes it holds.
 template <size_t N>
@@ -158,7 +80,7 @@ protected:
         return errors.compare(0, project.size(), project) == 0 ? errors.substr(project.size()) : errors;
     }
     // The package built from BODY, read back.
-    Package Built(const std::string& body)
+    ReadPackageContents Built(const std::string& body)
     {
         std::string errors;
         EXPECT_EQ(Run(body, &errors), 0) << errors;
@@ -175,15 +97,15 @@ protected:
 // The product's names as the texts of both languages show them.
 TEST_F(BuilderCheck, ChineseProductNameBuildsIntoBothLanguagesTexts)
 {
-    Package english = Built(u8"[product]\nname=中文软件\n");
+    ReadPackageContents english = Built(u8"[product]\nname=中文软件\n");
     EXPECT_EQ(english.text(9, 1, 1), std::string("Welcome to the ") + kChineseNameAnsi + " Setup");
     EXPECT_EQ(english.text(9, 11, 0), std::string(kChineseNameAnsi) + " Setup") << "{full_name} is the name";
-    const Bytes* product = english.record(9);
+    const Bytes* product = english.record(RECORD_PRODUCT);
     ASSERT_NE(product, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(product->data())), kChineseNameAnsi);
 
     fs::remove(folder_ / "out.exe");
-    Package both = Built(u8"[product]\nname=中文软件\nfull_name=中文软件 2.0\n[languages]\noffered=chinese,english\n");
+    ReadPackageContents both = Built(u8"[product]\nname=中文软件\nfull_name=中文软件 2.0\n[languages]\noffered=chinese,english\n");
     EXPECT_EQ(both.text(9, 11, 0), std::string(kChineseNameAnsi) + " 2.0 Setup");
     EXPECT_NE(both.text(4, 1, 2).find(std::string(kChineseNameAnsi) + " 2.0"), std::string::npos)
         << "the Chinese welcome names the full name";
@@ -206,7 +128,7 @@ TEST_F(BuilderCheck, TextsTheCodePageCannotHoldAreNamedWithTheirFileAndLine)
     EXPECT_EQ(Run("[product]\nname=Demo\nlicence=licence.txt\n", &errors), 1);
     EXPECT_EQ(errors, Path("licence.txt") + u8":2: code page 936 cannot hold U+00DF \"ß\"");
     // The same texts pass where the code page holds them.
-    Package western = Built(u8"[build]\ncodepage=1252\n[product]\nname=Café\n");
+    ReadPackageContents western = Built(u8"[build]\ncodepage=1252\n[product]\nname=Café\n");
     EXPECT_EQ(western.text(9, 1, 1), "Welcome to the Caf\xE9 Setup");
 }
 
@@ -250,7 +172,7 @@ TEST_F(BuilderCheck, ControlCharactersAndNulAreRefusedInEveryValue)
               "as \\t)");
     EXPECT_EQ(Refused("[product]\nname=Demo\n[sec\x7Ftion]\n"), ":3: a section name holds the control character U+007F");
     // Escapes give the line breaks and tabs that texts may hold.
-    Package package = Built("[product]\nname=Demo\n[texts.english]\npage.welcome.3=one\\ntwo\\tthree\n");
+    ReadPackageContents package = Built("[product]\nname=Demo\n[texts.english]\npage.welcome.3=one\\ntwo\\tthree\n");
     EXPECT_EQ(package.text(9, 1, 3), "one\ntwo\tthree");
 }
 
@@ -303,7 +225,7 @@ TEST_F(BuilderCheck, NamesWindowsCannotCreateAreRefused)
     EXPECT_EQ(Refused("[product]\nname=Demo\nuninstaller=PRN.exe\n"),
               ":3: \"uninstaller\" is no file name Windows can create: the device name PRN, which Windows reserves");
     // What Windows accepts passes: drives, tokens, "..", device names inside longer names.
-    Package package = Built("[product]\nname=Demo?\ninstall_path=C:\\Demo Apps\\Demo\nshortcuts_group=Demo Group\n"
+    ReadPackageContents package = Built("[product]\nname=Demo?\ninstall_path=C:\\Demo Apps\\Demo\nshortcuts_group=Demo Group\n"
                             "[variables]\n%Custom%=x\n"
                             "[files]\nsource=files\\a.txt\ndestination=%InstallPath%\\..\\Shared\\%Custom%.d\n"
                             "[shortcut]\npath=<programs>\\%ShortcutsGroup%\\CONSOLE.lnk\n");
@@ -337,7 +259,7 @@ TEST_F(BuilderCheck, UnknownVariablesAreRefusedWithTheClosestName)
         << "a near miss is refused even where environment variables may stand";
     // Program arguments, %1 and %*, %% and environment variables where Windows
     // or the program expands them; texts and unexpanded keys are not looked at.
-    Package package = Built(demo + "[association]\nextension=.d\nopen_command=notepad.exe \"%1\" %*\n"
+    ReadPackageContents package = Built(demo + "[association]\nextension=.d\nopen_command=notepad.exe \"%1\" %*\n"
                                    "[program]\npath=<System>\\cmd.exe\narguments=/c echo %PATH% 100%% %~dp0\n"
                                    "[registry]\nkey=Software\\Demo\ntype=expand_sz\ndata=%SystemRoot%;%DATADIR%\n"
                                    "[registry]\nkey=Software\\%DataDir%%InstallPath%\ndata=50%Off%InstallPath%\n"
@@ -376,10 +298,10 @@ TEST_F(BuilderCheck, UnknownKeysSectionsAndFolderMacrosNameTheClosest)
     EXPECT_EQ(Refused("[product]\nname=Demo\n[shortcut]\npath=<Desktop>\\A.lnk\ntarget=<Sytem>\\notepad.exe\n"),
               ":5: \"<Sytem>\" is no folder macro; did you mean \"<System>\"?");
     // Macros in any case pass; <...> in a value that names no file is literal.
-    Package package = Built("[product]\nname=Demo\n[shortcut]\npath=<desktop>\\A.lnk\ntarget=<SYSTEM>\\a.exe\n"
+    ReadPackageContents package = Built("[product]\nname=Demo\n[shortcut]\npath=<desktop>\\A.lnk\ntarget=<SYSTEM>\\a.exe\n"
                             "[registry]\nkey=Software\\Demo\ndata=<b>bold</b>\n");
-    ASSERT_NE(package.record(11), nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(11)->data())),
+    ASSERT_NE(package.record(RECORD_REGISTRY_VALUE), nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(RECORD_REGISTRY_VALUE)->data())),
               "2,Software\\Demo,,1,<b>bold</b>");
 }
 
@@ -408,7 +330,7 @@ TEST_F(BuilderCheck, EntriesThatWouldShareOnePathAreRefused)
     Write("other/sub/y.txt", "y");
     Write("wide/\xE4\xB8\x84.txt", "81 41");   // U+4E04: 0x81 0x41 in code page 936
     Write("wide/\xE4\xB9\xA4.txt", "81 61");   // U+4E64: 0x81 0x61
-    Package package = Built("[product]\nname=Demo\n[files]\nsource=files\\sub\nsource=other\\sub\nsource=wide\\*\n");
+    ReadPackageContents package = Built("[product]\nname=Demo\n[files]\nsource=files\\sub\nsource=other\\sub\nsource=wide\\*\n");
     std::vector<std::string> names;
     for (const auto& e : package.entries)
         names.push_back(e.name);
@@ -449,8 +371,8 @@ TEST_F(BuilderCheck, LicenceAndInformationMustBeReadableRegularFiles)
                                           "UTF-8 text or RTF");
     // A byte-order mark is no part of the text.
     Write("licence.txt", u8"\uFEFFThe terms.\n");
-    Package package = Built("[product]\nname=Demo\nlicence=licence.txt\n");
-    const Bytes* licence = package.record(3);
+    ReadPackageContents package = Built("[product]\nname=Demo\nlicence=licence.txt\n");
+    const Bytes* licence = package.record(RECORD_LICENCE_TEXT);
     ASSERT_NE(licence, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(licence->data())), "The terms.\n");
 }
@@ -482,15 +404,15 @@ TEST_F(BuilderCheck, NumbersOutsideTheirFieldAreRefusedNotCut)
     EXPECT_EQ(Refused(registry + "data=\n"),
               ":8: dword data takes a whole number from -2147483648 to 4294967295, not \"\"");
     // Edges of each range pass, and colours reach the runtime in the one form it reads.
-    Package package = Built(caption + "x=-32768\ny=32767\nweight=10\ncolor=#FF8000\nshadow_color=0x000000\n" +
+    ReadPackageContents package = Built(caption + "x=-32768\ny=32767\nweight=10\ncolor=#FF8000\nshadow_color=0x000000\n" +
                             "[registry]\nroot=HKCU\nkey=Software\\Demo\nname=N\ntype=dword\ndata=-1\n" +
                             "[shortcut]\npath=<Desktop>\\A.lnk\nshow=11\nhotkey=0xFFFF\nicon_index=-2147483648\n");
-    const Bytes* line = package.record(17);
+    const Bytes* line = package.record(RECORD_BACKGROUND_CAPTION);
     ASSERT_NE(line, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(line->data())),
               "\"Demo\",,,-32768,32767,,,,10,0,0,0xFF8000,,0x000000");
-    ASSERT_NE(package.record(11), nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(11)->data())), "1,Software\\Demo,N,4,-1");
+    ASSERT_NE(package.record(RECORD_REGISTRY_VALUE), nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(package.record(RECORD_REGISTRY_VALUE)->data())), "1,Software\\Demo,N,4,-1");
 }
 
 TEST_F(BuilderCheck, TextOverridesKeepTheDefaultsPlaceholders)
@@ -510,7 +432,7 @@ TEST_F(BuilderCheck, TextOverridesKeepTheDefaultsPlaceholders)
               "as %%");
     EXPECT_EQ(Refused("[product]\nname=Demo\n[texts.english]\nwizard.13=a %s\nwizard.13=b %s\n"),
               ":5: \"wizard.13\" given twice for english");
-    Package package = Built("[product]\nname=Demo\n[texts.english]\nwizard.13=Demo needs %s (100%% sure).\n");
+    ReadPackageContents package = Built("[product]\nname=Demo\n[texts.english]\nwizard.13=Demo needs %s (100%% sure).\n");
     EXPECT_EQ(package.text(9, 0x60, 13), "Demo needs %s (100%% sure).");
 }
 
@@ -568,7 +490,7 @@ TEST_F(BuilderCheck, SourcesThatAreNeitherFilesNorFoldersAreRefused)
     fs::create_symlink("ok.txt", folder_ / "odd" / "link.txt");
     fs::create_directory_symlink("../files/sub", folder_ / "odd" / "linked");
     ASSERT_EQ(mkfifo(Path("odd/fifo.bin").c_str(), 0600), 0);
-    Package package = Built("[product]\nname=Demo\n[files]\nsource=odd\\*.txt\nrecursive=yes\n");
+    ReadPackageContents package = Built("[product]\nname=Demo\n[files]\nsource=odd\\*.txt\nrecursive=yes\n");
     std::vector<std::string> names;
     for (const auto& e : package.entries)
         names.push_back(e.name);
@@ -603,7 +525,7 @@ TEST_F(BuilderCheck, UnreadableProjectGivesTheSystemsReason)
 // A folder source keeps its own name under the destination; a wildcard takes what the folder holds.
 TEST_F(BuilderCheck, FolderSourcesKeepTheirName)
 {
-    Package package = Built("[product]\nname=Demo\n[files]\nsource=files\ndestination=%InstallPath%\\data\n"
+    ReadPackageContents package = Built("[product]\nname=Demo\n[files]\nsource=files\ndestination=%InstallPath%\\data\n"
                             "[files]\nsource=files\\*\nrecursive=yes\n");
     std::vector<std::string> seen;
     for (const auto& e : package.entries)

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
+#include "package_reader.h"
 #include "project.h"
 
 namespace fs = std::filesystem;
@@ -26,99 +27,16 @@ using namespace quillset;
 
 namespace {
 
-uint32_t At32(const Bytes& b, size_t at)
-{
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
 Bytes ReadAll(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Inflates as the runtime does: 4,096 input bytes per call, the stream taken
-// to its end without a final block or trailer. Calls SINK with each piece
-// of output and returns how many bytes came out.
-uint64_t InflateLikeTheRuntime(const uint8_t* data, uint64_t size, const std::function<void(const uint8_t*, size_t)>& sink)
+// The entries of PACKAGE (a 32-bit runtime image in front), contents inflated.
+std::vector<ReadEntry> Entries(const Bytes& b)
 {
-    z_stream z{};
-    inflateInit(&z);
-    std::vector<uint8_t> out(1 << 20);
-    uint64_t total = 0;
-    for (uint64_t left = size;;) {
-        uInt chunk = static_cast<uInt>(std::min<uint64_t>(left, 4096));
-        z.next_in = const_cast<Bytef*>(data);
-        z.avail_in = chunk;
-        int flush = left ? Z_NO_FLUSH : Z_FINISH;
-        int result;
-        do {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            result = inflate(&z, flush);
-            size_t produced = out.size() - z.avail_out;
-            total += produced;
-            if (produced)
-                sink(out.data(), produced);
-        } while (result == Z_OK && z.avail_out == 0);
-        if (result == Z_STREAM_ERROR || result == Z_DATA_ERROR || result == Z_NEED_DICT || !left)
-            break;
-        data += chunk;
-        left -= chunk;
-    }
-    inflateEnd(&z);
-    return total;
-}
-
-struct Entry {
-    std::string destination, name;
-    uint32_t depth = 0, size = 0, stored = 0;
-    uint8_t flags = 0;
-    Bytes content;
-};
-
-// The entries of PACKAGE (a 32-bit runtime image in front), contents
-// inflated; the checksum and the header's totals checked on the way.
-std::vector<Entry> Entries(const Bytes& b)
-{
-    std::vector<Entry> entries;
-    EXPECT_EQ(At32(b, 0x24), Adler32(b.data() + 40, b.size() - 40)) << "checksum";
-    const size_t p = b[0x12] | b[0x13] << 8;
-    const size_t end = p + At32(b, p + 4);
-    uint64_t unpacked = 0;
-    for (size_t group = p + At32(b, p); group < end;) {
-        size_t next = p + At32(b, group);
-        std::string destination = reinterpret_cast<const char*>(&b[group + 20]);
-        for (size_t e = group + 21 + destination.size(); e < next;) {
-            Entry entry;
-            entry.destination = destination;
-            entry.name = reinterpret_cast<const char*>(&b[e]);
-            e += entry.name.size() + 1;
-            entry.depth = At32(b, e);
-            entry.flags = b[e + 4];
-            e += 5;
-            if (entry.flags & 1) {
-                entry.size = At32(b, e + 32);
-                entry.stored = At32(b, e + 44);
-                const uint8_t* data = &b[e + 48];
-                if (entry.flags & 2)
-                    EXPECT_EQ(InflateLikeTheRuntime(data, entry.stored,
-                                                    [&](const uint8_t* d, size_t n) {
-                                                        entry.content.insert(entry.content.end(), d, d + n);
-                                                    }),
-                              entry.size)
-                        << entry.name;
-                else
-                    entry.content.assign(data, data + entry.stored);
-                unpacked += entry.size;
-                e += 48 + entry.stored;
-            }
-            entries.push_back(entry);
-        }
-        group = next;
-    }
-    EXPECT_EQ(At32(b, p + 8), unpacked) << "unpacked total";
-    return entries;
+    return ReadPackage(b).entries;
 }
 
 Bytes Noise(size_t size, uint32_t seed)
@@ -256,7 +174,7 @@ TEST_F(BuilderOutput, FilesOfSeveralPiecesRoundTripAndBuildsRepeat)
     WritePackageFile(runtime, project, Path("two.exe"), &stats);
     Bytes package = ReadAll(folder_ / "one.exe");
     EXPECT_EQ(package, ReadAll(folder_ / "two.exe")) << "the same bytes whatever the threads did";
-    std::vector<Entry> entries = Entries(package);
+    std::vector<ReadEntry> entries = Entries(package);
     ASSERT_EQ(entries.size(), 5u);
     EXPECT_EQ(entries[0].flags, 3) << "compressed";
     EXPECT_LT(entries[0].stored, text.size() / 4);

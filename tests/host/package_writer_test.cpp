@@ -38,7 +38,7 @@ Bytes Inflate(const uint8_t* data, size_t size, size_t expected)
 TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
 {
     ScriptWriter script;
-    script.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
+    script.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\Demo" });
     Bytes scriptBytes = script.finish();
     FileGroup group;
     group.destination = "%InstallPath%";
@@ -91,7 +91,7 @@ TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
 TEST(PackageWriter, ScriptRecordsAndTerminator)
 {
     ScriptWriter script;
-    script.record(3, { "licence" });
+    script.record(RECORD_LICENCE_TEXT, { "licence" });
     Bytes bytes = script.finish();
     ASSERT_EQ(bytes.size(), 8u + 8 + 4);
     EXPECT_EQ(U32(bytes, 0), 3u);
@@ -153,7 +153,7 @@ Bytes SignedRuntime(size_t n, uint16_t magic)
 TEST(PackageWriter, PackagesArePreparedForSigning)
 {
     ScriptWriter script;
-    script.record(1, { "%InstallPath%", "x" });
+    script.record(RECORD_VARIABLE, { "%InstallPath%", "x" });
     for (uint16_t magic : { 0x10B, 0x20B }) {
         for (size_t image : { 4096, 4099, 4101 }) {
             SCOPED_TRACE(std::to_string(magic) + " " + std::to_string(image));

@@ -9,6 +9,7 @@
 #include "fixture_path.h"
 #include "package/package.h"
 #include "project.h"
+#include "resources/ids.h"
 #include "script/script.h"
 #include "startup/startup.h"
 
@@ -221,16 +222,18 @@ protected:
     std::string package_;
 };
 
-TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
+TEST_F(BuilderRoundTrip, ProductRecordsGiveNamesVariablesAppearanceAndOptions)
 {
     BuildAndLoad();
     EXPECT_EQ(Str(g_app.productName), "Round");
     EXPECT_EQ(Str(g_app.productFullName), "Round Trip 2.0");
     EXPECT_EQ(Str(g_app.captionText), "Round Trip 2.0 设置 ");
-    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_app.lists.folderMacroPaths, 16)) + "\\Round");
+    EXPECT_EQ(Str(GetVariable("%InstallPath%")),
+              std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_PROGRAM_FILES)) + "\\Round");
     EXPECT_EQ(Str(GetVariable("%UninstallerFileName%")), "remove.exe");
     EXPECT_EQ(Str(GetVariable("%ShortcutsGroup%")), "Round Group");
-    EXPECT_EQ(Str(GetVariable("%DataDir%")), std::string(ListGet(g_app.lists.folderMacroPaths, 25)) + "\\RoundData");
+    EXPECT_EQ(Str(GetVariable("%DataDir%")),
+              std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS)) + "\\RoundData");
     EXPECT_STREQ(g_app.bodyFontFace, "Tahoma");
     EXPECT_EQ(g_app.bodyTextColor, 0x332211u) << "0xRRGGBB becomes a COLORREF";
     EXPECT_EQ(g_app.titleTextColor, 0x665544u);
@@ -247,23 +250,35 @@ TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
     EXPECT_EQ(g_app.layoutOffset, 20);
     EXPECT_TRUE(g_app.createUninstaller);
     EXPECT_TRUE(g_app.restartRequired && g_app.restartNow);
-    EXPECT_EQ(Str(g_app.launchPrograms[1]), std::string(ListGet(g_app.lists.folderMacroPaths, 25)) + "\\notepad.exe");
+    EXPECT_EQ(Str(g_app.launchPrograms[1]),
+              std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS)) + "\\notepad.exe");
     EXPECT_EQ(Str(g_app.launchPrograms[0]), "%InstallPath%\\round.exe");
-    for (int slot : { 0, 1, 2, 3, 6, 8, 9, 10, 11 }) {
+}
+
+TEST_F(BuilderRoundTrip, PageSwitchesLanguagesAndTextsArriveForEveryLanguage)
+{
+    BuildAndLoad();
+    for (int slot : { SLOT_LANGUAGE, SLOT_WELCOME, SLOT_LICENCE, SLOT_INFORMATION, SLOT_DESTINATION, SLOT_SHORTCUTS,
+                      SLOT_READY, SLOT_INSTALLING, SLOT_FINISH }) {
         EXPECT_TRUE(g_app.pages[slot].enabled) << slot;
-        EXPECT_EQ(g_app.pages[slot].dialogId, 129 + slot + 20) << slot;
+        EXPECT_EQ(g_app.pages[slot].dialogId, IDD_LANGUAGE + slot + LAYOUT_SMALL_OFFSET) << slot;
     }
-    for (int slot : { 4, 5, 7, 12 })
+    for (int slot : { 4, 5, 7, (int)SLOT_UNINSTALLER })
         EXPECT_FALSE(g_app.pages[slot].enabled) << slot;
     EXPECT_EQ(Items(g_app.languageList), (std::vector<std::string>{ "9", "4" }));
     EXPECT_EQ(g_app.languageId, 9) << "no automatic choice: the first listed";
-    EXPECT_EQ(Str(GetText(g_app.textsWizard, 13)), "Round needs %s.");
-    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "Hello from Round");
-    EXPECT_EQ(Str(GetText(g_app.textsExtra, 1)), "&Next >");
-    EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 0)), "Round Trip 2.0 Setup");
+    EXPECT_EQ(Str(GetText(g_app.textsWizard, WIZARD_NEEDS_RELEASE)), "Round needs %s.");
+    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "Hello from Round");
+    EXPECT_EQ(Str(GetText(g_app.textsExtra, BUTTON_TEXT_NEXT)), "&Next >");
+    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_FINISH].texts, PAGE_TEXT_TITLE)), "Round Trip 2.0 Setup");
     g_app.languageId = 4;
-    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "你好");
-    EXPECT_EQ(Str(GetText(g_app.textsExtra, 2)), "取消");
+    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "你好");
+    EXPECT_EQ(Str(GetText(g_app.textsExtra, BUTTON_TEXT_CANCEL)), "取消");
+}
+
+TEST_F(BuilderRoundTrip, DocumentsAndRequirementsArriveAsWritten)
+{
+    BuildAndLoad();
     EXPECT_EQ(Str(g_app.licenceText), "The licence.");
     EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 Information}");
     EXPECT_EQ(Str(g_app.requiredWindows), "XP");
@@ -271,20 +286,24 @@ TEST_F(BuilderRoundTrip, EveryRecordArrivesInTheRunState)
     EXPECT_EQ(Str(g_app.requiredIE), "5.5SP2");
     EXPECT_EQ(Str(g_app.requiredAccess), "2000SR1");
     EXPECT_TRUE(g_app.requireAdministrator);
+}
 
+TEST_F(BuilderRoundTrip, ListRecordsArriveInTheirLists)
+{
+    BuildAndLoad();
     EXPECT_EQ(Items(g_app.lists.shortcuts),
               (std::vector<std::string>{ "%ShortcutsGroup%\\Round.lnk,%InstallPath%\\round.exe,-x,,,2,3,,1",
                                          "<QuickLaunch>\\Round.lnk,%InstallPath%\\round.exe,,,,,,,0" }));
     EXPECT_TRUE(g_app.groupShortcutsPresent && g_app.quickLaunchShortcutsPresent);
     EXPECT_FALSE(g_app.desktopShortcutsPresent);
-    std::string windows = ListGet(g_app.lists.folderMacroPaths, 25);
+    std::string windows = ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS);
     EXPECT_EQ(Items(g_app.lists.registryValues),
               (std::vector<std::string>{ "1,Software\\Round,Path,2," + windows + "\\round" }));
     EXPECT_EQ(Items(g_app.lists.iniEntries), (std::vector<std::string>{ "%InstallPath%\\round.ini,Main,Level,3,1" }));
     EXPECT_EQ(Items(g_app.lists.beforePrograms), (std::vector<std::string>{ "%InstallPath%\\setup-helper.exe,/quiet,,0,1,0" }));
-    EXPECT_EQ(Items(g_app.pages[11].programs), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
+    EXPECT_EQ(Items(g_app.pages[SLOT_FINISH].programs), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
     EXPECT_EQ(Items(g_app.lists.uninstallPrograms), (std::vector<std::string>{ "%InstallPath%\\cleanup.exe,,,1,1,0" }));
-    EXPECT_EQ(Items(g_app.pages[10].dllCalls),
+    EXPECT_EQ(Items(g_app.pages[SLOT_INSTALLING].dllCalls),
               (std::vector<std::string>{ "%InstallPath%\\bin\\round.dll,DllRegisterServer,,,1" }));
     EXPECT_EQ(Items(g_app.lists.associations),
               (std::vector<std::string>{ ".round,Round.File,text/plain,Round file,,notepad.exe \"%1\","
@@ -302,13 +321,13 @@ TEST_F(BuilderRoundTrip, ChineseProductNameReachesBothLanguagesTexts)
     BuildAndLoad(0);
     EXPECT_EQ(Str(g_app.productName), "中文软件");
     EXPECT_EQ(Str(g_app.captionText), "中文软件 设置 ");
-    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_app.lists.folderMacroPaths, 16)) + "\\中文软件");
+    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_PROGRAM_FILES)) + "\\中文软件");
     EXPECT_EQ(g_app.languageId, 9);
-    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "Welcome to the 中文软件 Setup");
+    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "Welcome to the 中文软件 Setup");
     EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 has been installed on your computer.");
     EXPECT_NE(Str(GetText(g_app.textsWizard, 0)).find("中文软件 will not be installed"), std::string::npos);
     g_app.languageId = 4;
-    EXPECT_EQ(Str(GetText(g_app.pages[1].texts, 1)), "欢迎使用 中文软件 安装程序");
+    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "欢迎使用 中文软件 安装程序");
     EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 已经安装到您的计算机中。");
 }
 

@@ -76,7 +76,7 @@ TEST(InflateStream, ProgressForLargeTotalNeverOverflows)
 quillset::Bytes OneRecordScript()
 {
     quillset::ScriptWriter script;
-    script.record(1, { "%InstallPath%", "C:\\Program Files\\Demo" });
+    script.record(RECORD_VARIABLE, { "%InstallPath%", "C:\\Program Files\\Demo" });
     return script.finish();
 }
 

@@ -176,11 +176,11 @@ TEST(FolderMacroTable, ThirtyFiveTokensInOrder)
 TEST_F(Script, TextsByLanguageNeverFallBack)
 {
     ScriptWriter s;
-    s.record(6, LanguagesPayload(0, { 4, 9, 7 }));
-    s.record(5, ScriptWriter::textPayload(4, 0x60, 2, "中文"));
-    s.record(5, ScriptWriter::textPayload(9, 0x60, 2, "English"));
-    s.record(5, ScriptWriter::textPayload(9, 0x70, 5, "message"));
-    s.record(5, ScriptWriter::textPayload(9, 0x80, 1, "extra"));
+    s.record(RECORD_LANGUAGES, LanguagesPayload(0, { 4, 9, 7 }));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(4, TEXT_GROUP_WIZARD, 2, "中文"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_WIZARD, 2, "English"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_MESSAGES, 5, "message"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_EXTRA, 1, "extra"));
     Run(s);
     EXPECT_EQ(g_app.languageId, 4);
     EXPECT_EQ(Str(GetText(g_app.textsWizard, 2)), "中文");
@@ -199,9 +199,9 @@ TEST_F(Script, WizardTextsStayUnexpandedPageTextsGetFolderMacros)
 {
     ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\Program Files");
     ScriptWriter s;
-    s.record(5, ScriptWriter::textPayload(9, 0x60, 0, "%InstallPath% <ProgramFiles>"));
-    s.record(5, ScriptWriter::textPayload(9, 3, 1, "<ProgramFiles>\\Demo %InstallPath%"));
-    s.record(5, ScriptWriter::textPayload(9, 12, 9, "uninstaller"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_WIZARD, 0, "%InstallPath% <ProgramFiles>"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, 3, 1, "<ProgramFiles>\\Demo %InstallPath%"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, 12, 9, "uninstaller"));
     Run(s);
     EXPECT_EQ(Str(GetText(g_app.textsWizard, 0)), "%InstallPath% <ProgramFiles>");
     EXPECT_EQ(Str(GetText(g_app.pages[3].texts, 1)), "C:\\Program Files\\Demo %InstallPath%");
@@ -214,7 +214,7 @@ TEST_F(Script, LanguageChoice)
     WORD other = user == 7 ? 8 : 7;
     {
         ScriptWriter s;
-        s.record(6, LanguagesPayload(1, { other, (uint16_t)(9 == user ? 10 : 9) }));
+        s.record(RECORD_LANGUAGES, LanguagesPayload(1, { other, (uint16_t)(9 == user ? 10 : 9) }));
         Run(s);
         EXPECT_EQ(g_app.languageId, other);   // user's language not listed: the first
     }
@@ -222,7 +222,7 @@ TEST_F(Script, LanguageChoice)
     SetUp();
     {
         ScriptWriter s;
-        s.record(6, LanguagesPayload(1, { other, user }));
+        s.record(RECORD_LANGUAGES, LanguagesPayload(1, { other, user }));
         Run(s);
         EXPECT_EQ(g_app.languageId, user);
     }
@@ -230,7 +230,7 @@ TEST_F(Script, LanguageChoice)
     SetUp();
     {
         ScriptWriter s;
-        s.record(6, LanguagesPayload(0, { other, user }));
+        s.record(RECORD_LANGUAGES, LanguagesPayload(0, { other, user }));
         Run(s);
         EXPECT_EQ(g_app.languageId, other);   // no automatic choice
     }
@@ -244,7 +244,7 @@ TEST_F(Script, UnknownTypesAreSkippedByTheirLength)
     s.record(0, Bytes{ 1, 2, 3, 4, 5 });
     s.record(18, Bytes{ 0xFF, 0xFF, 0xFF, 0xFF, 0 });
     s.record(-7, Bytes{});
-    s.record(1, { "%After%", "yes" });
+    s.record(RECORD_VARIABLE, { "%After%", "yes" });
     Run(s);
     EXPECT_STREQ(GetVariable("%After%"), "yes");
 }
@@ -253,8 +253,8 @@ TEST_F(Script, VariablesGetFolderMacrosAndTheFirstOfANameWins)
 {
     ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\PF");
     ScriptWriter s;
-    s.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
-    s.record(1, { "%InstallPath%", "ignored" });
+    s.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\Demo" });
+    s.record(RECORD_VARIABLE, { "%InstallPath%", "ignored" });
     Run(s);
     EXPECT_STREQ(GetVariable("%INSTALLPATH%"), "C:\\PF\\Demo");
     EXPECT_EQ(ListCount(g_app.lists.variableNames), 2);
@@ -265,8 +265,8 @@ TEST_F(Script, PageSwitchesAfterTheLayout)
     Product small;
     small.setupOptions = SETUP_SMALL_LAYOUT;
     ScriptWriter s;
-    s.record(9, ProductPayload(small));
-    s.record(2, Bytes{ 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF });
+    s.record(RECORD_PRODUCT, ProductPayload(small));
+    s.record(RECORD_PAGE_SWITCHES, Bytes{ 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF });
     Run(s);
     EXPECT_TRUE(g_app.pages[0].enabled);
     EXPECT_FALSE(g_app.pages[1].enabled);
@@ -293,8 +293,8 @@ TEST_F(Script, ProductRecord)
     product.appearanceOptions = 3;
     product.setupOptions = SETUP_RESTART | SETUP_CREATE_UNINSTALLER | SETUP_OFFER_GROUP;
     ScriptWriter s;
-    s.record(1, { "%InstallPath%", "C:\\Default" });
-    s.record(9, ProductPayload(product));
+    s.record(RECORD_VARIABLE, { "%InstallPath%", "C:\\Default" });
+    s.record(RECORD_PRODUCT, ProductPayload(product));
     Run(s);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetScriptTest");
 
@@ -322,7 +322,7 @@ TEST_F(Script, InstalledFaceIsKept)
     Product product;
     product.bodyFont = "tahoma,0";
     ScriptWriter s;
-    s.record(9, ProductPayload(product));
+    s.record(RECORD_PRODUCT, ProductPayload(product));
     Run(s);
     EXPECT_STREQ(g_app.bodyFontFace, "tahoma");
 }
@@ -330,8 +330,8 @@ TEST_F(Script, InstalledFaceIsKept)
 TEST_F(Script, ShortcutKindsAreNoted)
 {
     ScriptWriter s;
-    s.record(10, { "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe" });
-    s.record(10, { "<commondesktop>\\Demo.lnk,x" });
+    s.record(RECORD_SHORTCUT, { "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe" });
+    s.record(RECORD_SHORTCUT, { "<commondesktop>\\Demo.lnk,x" });
     Run(s);
     EXPECT_EQ(ListCount(g_app.lists.shortcuts), 2);
     EXPECT_EQ(Str(ListGet(g_app.lists.shortcuts, 0)), "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe");
@@ -344,15 +344,15 @@ TEST_F(Script, ProgramMomentsFileTheLineWithoutItsMoment)
 {
     ListSetAt(g_app.lists.folderMacroPaths, 22, "C:\\Windows\\System32");
     ScriptWriter s;
-    s.record(13, { "<System>\\a.exe,-x,,3,0,1,2" });
-    s.record(13, { "b.exe,,,,1" });
-    s.record(13, { "c.exe,,,0" });
-    s.record(13, { "d.exe,,,-1" });
-    s.record(13, { "e.exe,,,13" });
-    s.record(13, { "f.exe,,,-2" });
-    s.record(14, { "g.dll,DllRegisterServer,,,12,1" });
-    s.record(14, { "h.dll,Run,p,q" });
-    s.record(14, { "i.dll,Run,,,-1" });
+    s.record(RECORD_PROGRAM, { "<System>\\a.exe,-x,,3,0,1,2" });
+    s.record(RECORD_PROGRAM, { "b.exe,,,,1" });
+    s.record(RECORD_PROGRAM, { "c.exe,,,0" });
+    s.record(RECORD_PROGRAM, { "d.exe,,,-1" });
+    s.record(RECORD_PROGRAM, { "e.exe,,,13" });
+    s.record(RECORD_PROGRAM, { "f.exe,,,-2" });
+    s.record(RECORD_DLL_CALL, { "g.dll,DllRegisterServer,,,12,1" });
+    s.record(RECORD_DLL_CALL, { "h.dll,Run,p,q" });
+    s.record(RECORD_DLL_CALL, { "i.dll,Run,,,-1" });
     Run(s);
     EXPECT_EQ(Str(ListGet(g_app.pages[2].programs, 0)), "C:\\Windows\\System32\\a.exe,-x,,0,1,2");
     EXPECT_EQ(Str(ListGet(g_app.pages[10].programs, 0)), "b.exe,,,1,,");
@@ -371,12 +371,12 @@ TEST_F(Script, ListsAndSettings)
 {
     ListSetAt(g_app.lists.folderMacroPaths, 25, "C:\\Windows");
     ScriptWriter s;
-    s.record(11, { "2,Software\\Demo,Path,1,<Windows>" });
-    s.record(12, { "<Windows>\\demo.ini,Main,Key,Value,0" });
-    s.record(15, { ".dmo,Demo.File,,Demo file,,<Windows>\\x.exe \"%1\",," });
-    s.record(17, { "\"<Windows>\",right,bottom,10,10" });
-    s.record(16, { "XP", "9.0", "6.0", "2000" });
-    s.record(7, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00 });
+    s.record(RECORD_REGISTRY_VALUE, { "2,Software\\Demo,Path,1,<Windows>" });
+    s.record(RECORD_INI_ENTRY, { "<Windows>\\demo.ini,Main,Key,Value,0" });
+    s.record(RECORD_ASSOCIATION, { ".dmo,Demo.File,,Demo file,,<Windows>\\x.exe \"%1\",," });
+    s.record(RECORD_BACKGROUND_CAPTION, { "\"<Windows>\",right,bottom,10,10" });
+    s.record(RECORD_REQUIREMENTS, { "XP", "9.0", "6.0", "2000" });
+    s.record(RECORD_BACKGROUND, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00 });
     Run(s);
     EXPECT_EQ(Str(ListGet(g_app.lists.registryValues, 0)), "2,Software\\Demo,Path,1,C:\\Windows");
     EXPECT_EQ(Str(ListGet(g_app.lists.iniEntries, 0)), "C:\\Windows\\demo.ini,Main,Key,Value,0");
@@ -395,12 +395,12 @@ TEST_F(Script, SettingRecords)
     for (const char* field : { "NT", "", "5.5SP2", "" })
         ScriptWriter::putString(requirements, field);
     requirements.push_back(1);
-    s.record(16, requirements);
-    s.record(7, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00, 0x99 });
-    s.record(8, Bytes{ 0x01, 0x02, 0x03, 0x00 });
-    s.record(3, { "licence" });
-    s.record(3, { "licence 2" });
-    s.record(4, { "{\\rtf1 info}" });
+    s.record(RECORD_REQUIREMENTS, requirements);
+    s.record(RECORD_BACKGROUND, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00, 0x99 });
+    s.record(RECORD_DECORATION_COLOR, Bytes{ 0x01, 0x02, 0x03, 0x00 });
+    s.record(RECORD_LICENCE_TEXT, { "licence" });
+    s.record(RECORD_LICENCE_TEXT, { "licence 2" });
+    s.record(RECORD_INFO_TEXT, { "{\\rtf1 info}" });
     Run(s);
     EXPECT_EQ(Str(g_app.requiredWindows), "NT");
     EXPECT_EQ(Str(g_app.requiredIE), "5.5SP2");
@@ -428,7 +428,7 @@ TEST_F(Script, MalformedRecordsStopTheWalk)
         Bytes payload;
     };
     const Case cases[] = {
-        { "language id 98", 5, ScriptWriter::textPayload(98, 0x60, 0, "x") },
+        { "language id 98", 5, ScriptWriter::textPayload(98, TEXT_GROUP_WIZARD, 0, "x") },
         { "group 13", 5, ScriptWriter::textPayload(9, 13, 0, "x") },
         { "group 0x61", 5, ScriptWriter::textPayload(9, 0x61, 0, "x") },
         { "short page switches", 2, Bytes{ 1, 1, 1 } },
@@ -444,7 +444,7 @@ TEST_F(Script, MalformedRecordsStopTheWalk)
         SetUp();
         ScriptWriter s;
         s.record(c.type, c.payload);
-        s.record(1, { "%After%", "read" });
+        s.record(RECORD_VARIABLE, { "%After%", "read" });
         Run(s);
         EXPECT_EQ(GetVariable("%After%"), nullptr);
         EXPECT_FALSE(g_app.pages[0].enabled);
@@ -456,8 +456,8 @@ TEST_F(Script, MalformedRecordsStopTheWalk)
 TEST_F(Script, TruncatedScriptsAndMissingTerminator)
 {
     ScriptWriter s;
-    s.record(1, { "%A%", "1" });
-    s.record(1, { "%B%", "2" });
+    s.record(RECORD_VARIABLE, { "%A%", "1" });
+    s.record(RECORD_VARIABLE, { "%B%", "2" });
     Bytes bytes = s.finish();
     bytes.resize(bytes.size() - 4);   // no terminator
     InterpretScript(bytes.data(), (DWORD)bytes.size());
@@ -498,20 +498,20 @@ private:
 Bytes SampleScript()
 {
     ScriptWriter s;
-    s.record(1, { "%InstallPath%", "<ProgramFiles>\\Demo" });
+    s.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\Demo" });
     Product product;
-    s.record(9, ProductPayload(product));
-    s.record(2, Bytes(12, 1));
-    s.record(6, LanguagesPayload(1, { 4, 9 }));
-    s.record(5, ScriptWriter::textPayload(4, 0x60, 1, "文本 %s"));
-    s.record(5, ScriptWriter::textPayload(9, 5, 3, "<Desktop> text"));
-    s.record(3, { "licence" });
-    s.record(10, { "<Desktop>\\a.lnk,%InstallPath%\\a.exe" });
-    s.record(13, { "a.exe,,,2" });
-    s.record(14, { "b.dll,F,x,y,0" });
-    s.record(16, Bytes{ 'X', 'P', 0, 0, 0, 0, 1 });
-    s.record(17, { "\"t\",right" });
-    s.record(7, Bytes{ 1, 2, 3, 0, 4, 5, 6, 0 });
+    s.record(RECORD_PRODUCT, ProductPayload(product));
+    s.record(RECORD_PAGE_SWITCHES, Bytes(12, 1));
+    s.record(RECORD_LANGUAGES, LanguagesPayload(1, { 4, 9 }));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(4, TEXT_GROUP_WIZARD, 1, "文本 %s"));
+    s.record(RECORD_TEXT, ScriptWriter::textPayload(9, 5, 3, "<Desktop> text"));
+    s.record(RECORD_LICENCE_TEXT, { "licence" });
+    s.record(RECORD_SHORTCUT, { "<Desktop>\\a.lnk,%InstallPath%\\a.exe" });
+    s.record(RECORD_PROGRAM, { "a.exe,,,2" });
+    s.record(RECORD_DLL_CALL, { "b.dll,F,x,y,0" });
+    s.record(RECORD_REQUIREMENTS, Bytes{ 'X', 'P', 0, 0, 0, 0, 1 });
+    s.record(RECORD_BACKGROUND_CAPTION, { "\"t\",right" });
+    s.record(RECORD_BACKGROUND, Bytes{ 1, 2, 3, 0, 4, 5, 6, 0 });
     return s.finish();
 }
 
