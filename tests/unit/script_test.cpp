@@ -242,7 +242,7 @@ TEST_F(Script, UnknownTypesAreSkippedByTheirLength)
 {
     ScriptWriter s;
     s.record(0, Bytes{ 1, 2, 3, 4, 5 });
-    s.record(18, Bytes{ 0xFF, 0xFF, 0xFF, 0xFF, 0 });
+    s.record(99, Bytes{ 0xFF, 0xFF, 0xFF, 0xFF, 0 });
     s.record(-7, Bytes{});
     s.record(RECORD_VARIABLE, { "%After%", "yes" });
     Run(s);
