@@ -18,7 +18,7 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     target_compile_options(zinflate PRIVATE -mpreferred-stack-boundary=2)
 endif()
 # inflate_fast decodes nearly every byte of a package's files: built for
-# speed it costs about 320 bytes and saves a tenth of an installation's time.
+# speed it costs about 320 bytes and inflates about a tenth faster under Wine.
 set_source_files_properties(${ZLIB_SOURCE_DIR}/inffast.c TARGET_DIRECTORY zinflate PROPERTIES COMPILE_OPTIONS -O2)
 
 set(ZLIB_FULL_SOURCES adler32.c compress.c crc32.c deflate.c infback.c inffast.c inflate.c
