@@ -17,6 +17,9 @@ target_compile_options(zinflate PRIVATE -Oz -ffunction-sections -fno-asynchronou
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     target_compile_options(zinflate PRIVATE -mpreferred-stack-boundary=2)
 endif()
+# inflate_fast decodes nearly every byte of a package's files: built for
+# speed it costs about 320 bytes and inflates about a tenth faster under Wine.
+set_source_files_properties(${ZLIB_SOURCE_DIR}/inffast.c TARGET_DIRECTORY zinflate PROPERTIES COMPILE_OPTIONS -O2)
 
 set(ZLIB_FULL_SOURCES adler32.c compress.c crc32.c deflate.c infback.c inffast.c inflate.c
     inftrees.c trees.c uncompr.c zutil.c)
