@@ -6,8 +6,9 @@ void RunPageActions(StringList* programs, StringList* dllCalls);
 void LaunchProgram(const char* program);
 void ScheduleDeleteAtRestart(const char* path);
 // The installation's error question: message MESSAGE of the script with up
-// to three arguments; TRUE when the user answers Yes and the installation
-// goes on without the item.
+// to three arguments. Whatever the answer, the installation is no longer
+// complete (installOk); TRUE when the user answers Yes and it goes on
+// without the item, FALSE when it stops.
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third);
 // One run of the install worker, shared by its stages.
 struct InstallRun {

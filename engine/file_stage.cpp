@@ -205,7 +205,6 @@ static BOOL IsPlainName(const char* name)
 
 static BOOL Ask(FileStage* stage, int message, const char* first, const char* second)
 {
-    g_app.installOk = FALSE;
     return AskToContinue(stage->run->page, message, first, second, 0);
 }
 
@@ -218,8 +217,7 @@ static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name,
     // A directory entry's parent is never a bare drive: the access question
     // of folder chains asks it the same way.
     if (error == ERROR_ACCESS_DENIED) {
-        g_app.installOk = FALSE;
-        if (AskAccessDenied(stage->run->page, path, path, GetLastError()))
+        if (!AskAccessDenied(stage->run->page, path, path, GetLastError()))
             return FALSE;
     } else if (error && error != ERROR_ALREADY_EXISTS
                && !Ask(stage, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(error))) {
@@ -314,7 +312,6 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
         FreeMem(temporary);
         if (error == ERROR_CANCELLED)
             return FALSE;
-        g_app.installOk = FALSE;
         return goOn && Ask(stage, MESSAGE_CANNOT_WRITE_FILE, path, SystemErrorText(error));
     }
     const WIN32_FILE_ATTRIBUTE_DATA* times = &record.attributes;
@@ -366,9 +363,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
     *damaged = FALSE;
     ListSetAt(stage->levels, 0, destination);
     ShowLine(stage->run->page, IDC_FILE_TEXT, destination);
-    BOOL goOn = !CreateFolderChain(destination, g_app.logFile, stage->run->page);
-    if (!goOn)
-        g_app.installOk = FALSE;
+    BOOL goOn = CreateFolderChain(destination, g_app.logFile, stage->run->page);
     FreeMem(destination);
 
     while (goOn && offset < end) {

@@ -4,12 +4,13 @@
 #include "../startup/app_state.h"
 
 // Creates every missing level of PATH, logging the levels it creates to LOG;
-// 0 when done or the user chose to go on, else the error that made them stop.
-DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner);
+// TRUE when done or the user chose to go on (AskToContinue), FALSE when
+// the installation stops.
+BOOL CreateFolderChain(const char* path, HANDLE log, HWND owner);
 // The question after LEVEL, a folder of PATH, could not be created for lack
-// of access; EXISTENCEERROR is the error its existence test ended with. 0
-// when the user goes on, else ERROR_ACCESS_DENIED.
-DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError);
+// of access; EXISTENCEERROR is the error its existence test ended with. As
+// AskToContinue: TRUE when the user goes on.
+BOOL AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError);
 // True when FOLDER holds no entry (only subfolders count unless COUNTFILES);
 // a folder that cannot be listed counts as empty.
 BOOL IsFolderEmpty(const char* folder, BOOL countFiles);

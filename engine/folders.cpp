@@ -74,13 +74,7 @@ BOOL DeleteTree(const char* folder)
     return RemoveDirectoryA(folder);
 }
 
-// Asks about an error; 0 when the user goes on, else ERROR.
-static DWORD AskToGoOn(HWND owner, int message, const char* first, const char* second, DWORD error)
-{
-    return AskToContinue(owner, message, first, second, 0) ? 0 : error;
-}
-
-DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError)
+BOOL AskAccessDenied(HWND owner, const char* path, const char* level, DWORD existenceError)
 {
     char* parent = ParentPath(level);
     BOOL drive = parent && parent[0] && parent[1] == ':' && !parent[2];
@@ -90,9 +84,9 @@ DWORD AskAccessDenied(HWND owner, const char* path, const char* level, DWORD exi
                   && !granted;
     int message = denied ? (drive ? MESSAGE_FOLDER_NO_RIGHT_ON_DRIVE : MESSAGE_FOLDER_NO_RIGHT_IN_PARENT)
                          : (drive ? MESSAGE_FOLDER_DRIVE_DENIED : MESSAGE_FOLDER_PARENT_DENIED);
-    DWORD result = AskToGoOn(owner, message, path, parent, ERROR_ACCESS_DENIED);
+    BOOL goOn = AskToContinue(owner, message, path, parent, 0);
     FreeMem(parent);
-    return result;
+    return goOn;
 }
 
 // Creates LEVEL. 0 when it exists now; else the error, with *EXISTENCEERROR
@@ -113,13 +107,13 @@ static DWORD CreateLevel(const char* level, BOOL* created, DWORD* existenceError
     return error;
 }
 
-DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
+BOOL CreateFolderChain(const char* path, HANDLE log, HWND owner)
 {
     if (!IsValidInstallPath(path))
-        return AskToGoOn(owner, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(ERROR_BAD_PATHNAME), ERROR_BAD_PATHNAME);
+        return AskToContinue(owner, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(ERROR_BAD_PATHNAME), 0);
     char* copy = DupString(path, 0);
     if (!copy)
-        return ERROR_OUTOFMEMORY;
+        return FALSE;
     StripTrailingSlash(copy);
     // Past the root: "C:" of a drive path, "\\server\share" of a UNC path.
     char* p = copy;
@@ -134,9 +128,9 @@ DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
         p++;
     if (!*p) {
         FreeMem(copy);
-        return 0;
+        return TRUE;
     }
-    DWORD result = 0;
+    BOOL goOn = TRUE;
     BOOL created;
     DWORD existenceError = 0;
     for (; *p; p++) {
@@ -147,9 +141,9 @@ DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
         if (created)
             AppendLogLine(log, LOG_FOLDER, copy, TRUE, FALSE);
         if (error == ERROR_ACCESS_DENIED)
-            result = AskAccessDenied(owner, path, copy, existenceError);
+            goOn = AskAccessDenied(owner, path, copy, existenceError);
         else if (error)
-            result = AskToGoOn(owner, MESSAGE_CANNOT_CREATE_FOLDER, copy, SystemErrorText(error), error);
+            goOn = AskToContinue(owner, MESSAGE_CANNOT_CREATE_FOLDER, copy, SystemErrorText(error), 0);
         *p = '\\';
         // A chain the user lets go on after an error stays incomplete.
         if (error)
@@ -160,10 +154,10 @@ DWORD CreateFolderChain(const char* path, HANDLE log, HWND owner)
         if (!error)
             AppendLogLine(log, LOG_FOLDER, copy, TRUE, TRUE);
         else if (error == ERROR_ACCESS_DENIED)
-            result = AskAccessDenied(owner, path, copy, existenceError);
+            goOn = AskAccessDenied(owner, path, copy, existenceError);
         else
-            result = AskToGoOn(owner, MESSAGE_CANNOT_CREATE_FOLDER, copy, SystemErrorText(error), error);
+            goOn = AskToContinue(owner, MESSAGE_CANNOT_CREATE_FOLDER, copy, SystemErrorText(error), 0);
     }
     FreeMem(copy);
-    return result;
+    return goOn;
 }

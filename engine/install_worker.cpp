@@ -15,6 +15,7 @@ static const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersio
 
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third)
 {
+    g_app.installOk = FALSE;
     return ShowMessage3(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second, third,
                         MB_YESNO | MB_ICONSTOP) == IDYES;
 }

@@ -121,13 +121,11 @@ BOOL InstallRegistryLine(const char* line, HWND owner)
     BOOL goOn = TRUE;
     LONG result = CreateRegistryKeyChain(root, key, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle);
     if (result) {
-        g_app.installOk = FALSE;
         goOn = AskToContinue(owner, MESSAGE_CANNOT_CREATE_KEY, shown, SystemErrorText(result), 0);
     } else {
         BOOL existed = !RegQueryValueExA(handle, name, 0, 0, 0, 0);
         result = RegSetValueExA(handle, name, 0, type ? type : REG_SZ, data, size);
         if (result) {
-            g_app.installOk = FALSE;
             goOn = AskToContinue(owner, MESSAGE_CANNOT_WRITE_VALUE, name, shown, SystemErrorText(result));
         } else {
             const char* fields[3] = { rootText, key, name };
@@ -156,7 +154,7 @@ BOOL InstallIniLine(const char* line, HWND owner)
         char* logged = 0;
         if (FindChar(file, '\\', -1, TRUE)) {
             char* folder = ParentPath(file);
-            goOn = !CreateFolderChain(folder, g_app.logFile, owner);
+            goOn = CreateFolderChain(folder, g_app.logFile, owner);
             FreeMem(folder);
             logged = DupString(file, 0);
         } else {
@@ -165,9 +163,7 @@ BOOL InstallIniLine(const char* line, HWND owner)
                 logged = CombinePath(windows, file);
             FreeMem(windows);
         }
-        if (!goOn)
-            g_app.installOk = FALSE;
-        else if (logged)
+        if (goOn && logged)
             AppendLogLine(g_app.logFile, LOG_FILE, logged, TRUE, FALSE);
         FreeMem(logged);
     }

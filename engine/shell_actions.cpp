@@ -69,15 +69,12 @@ BOOL InstallShortcutLine(const char* line, HWND owner)
     // A bare file name has no folder of its own to create.
     char* folder = FindChar(path, '\\', -1, TRUE) ? ParentPath(path) : 0;
     if (folder && *folder)
-        goOn = !CreateFolderChain(folder, g_app.logFile, owner);
-    if (!goOn)
-        g_app.installOk = FALSE;
-    else if (CreateShortcut(path, columns[1], columns[2], columns[3], columns[4], iconIndex, showCommand, hotkey)) {
+        goOn = CreateFolderChain(folder, g_app.logFile, owner);
+    if (goOn && CreateShortcut(path, columns[1], columns[2], columns[3], columns[4], iconIndex, showCommand, hotkey)) {
         AppendLogLine(g_app.logFile, shared ? LOG_SHARED_FILE : LOG_SHORTCUT, path, shared || !existed, FALSE);
         if (shared)
             UpdateSharedDllCount(path, FALSE);
-    } else {
-        g_app.installOk = FALSE;
+    } else if (goOn) {
         goOn = AskToContinue(owner, MESSAGE_CANNOT_CREATE_SHORTCUT, path, 0, 0);
     }
     FreeMem(folder);

@@ -39,13 +39,13 @@ TEST_F(Folders, ChainCreatesEveryMissingLevelAndLogsIt)
 {
     ScratchFolder scratch("qs_chain");
     std::string deepest = scratch / "one\\two\\three";
-    EXPECT_EQ(CreateFolderChain((deepest + "\\").c_str(), 0, 0), 0u);
+    EXPECT_TRUE(CreateFolderChain((deepest + "\\").c_str(), 0, 0));
     EXPECT_TRUE(Exists(deepest));
     // Levels are logged only when created here; the whole path always.
     EXPECT_EQ(Logged(), "a," + scratch.path() + "\\one\na," + scratch.path() + "\\one\\two\na," + deepest + "\n");
 
     ListClear(g_app.lists.logLines);
-    EXPECT_EQ(CreateFolderChain(deepest.c_str(), 0, 0), 0u);
+    EXPECT_TRUE(CreateFolderChain(deepest.c_str(), 0, 0));
     EXPECT_EQ(Logged(), "a," + deepest + "\n");
 }
 
@@ -53,7 +53,7 @@ TEST_F(Folders, ChainDoesNotLogASpecialFolderItself)
 {
     ScratchFolder scratch("qs_special");
     ListAppend(g_app.lists.folderMacroPaths, scratch.path().c_str());
-    EXPECT_EQ(CreateFolderChain(scratch.path().c_str(), 0, 0), 0u);
+    EXPECT_TRUE(CreateFolderChain(scratch.path().c_str(), 0, 0));
     EXPECT_EQ(Logged(), "");
 }
 
