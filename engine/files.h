@@ -1,7 +1,7 @@
 // Folders and files of an installation: folder chains, path tests, tree
 // deletion and the replacement of locked files at the next restart.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
 
 // Creates every missing level of PATH, logging the levels it creates to LOG;
 // TRUE when done or the user chose to go on (AskToContinue), FALSE when

@@ -1,7 +1,8 @@
 // The install log: what an installation changed, written for the uninstaller
 // and for the rollback of a failed installation.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
+#include "../package/script_format.h"
 
 // Records one action line "CODE,TEXT" (TEXT may be null) in logLines, at most
 // once ignoring case, and writes it to FILE at once when WRITENOW; with
