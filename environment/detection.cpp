@@ -209,9 +209,9 @@ BOOL IsUserAdministrator(BOOL* isAdministrator)
 
 void RunComponentDetections()
 {
-    g_app.ieVersionClass = GetInternetExplorerClass(DetectInternetExplorerBuild());
-    g_app.directXVersion = DetectDirectXVersion();
-    g_app.accessVersion = DetectAccessVersion();
-    IsUserAdministrator(&g_app.isAdministrator);
-    g_app.windowsVersion = GetWindowsVersionCode();
+    g_requirements.ieVersionClass = GetInternetExplorerClass(DetectInternetExplorerBuild());
+    g_requirements.directXVersion = DetectDirectXVersion();
+    g_requirements.accessVersion = DetectAccessVersion();
+    IsUserAdministrator(&g_requirements.isAdministrator);
+    g_requirements.windowsVersion = GetWindowsVersionCode();
 }

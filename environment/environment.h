@@ -4,6 +4,32 @@
 #include <shlobj.h>
 #include <accctrl.h>
 
+// What the script requires of the machine (the requirements record) and
+// what start-up found on it; written by the script and the detections,
+// read by the requirement check.
+struct Requirements {
+    // Null or empty: none. The four strings lie one after the other.
+    char* requiredWindows;
+    char* requiredDirectX;
+    char* requiredIE;
+    char* requiredAccess;
+    BOOL requireAdministrator;
+    // The release a failed check names; points into releaseName.
+    const char* missingWindowsName;
+    const char* missingIEName;
+    const char* missingDirectXName;
+    const char* missingAccessName;
+    char releaseName[32];
+
+    // What start-up found on the machine.
+    int ieVersionClass;
+    int directXVersion;
+    int accessVersion;
+    BOOL isAdministrator;
+    int windowsVersion;
+};
+extern Requirements g_requirements;
+
 // Windows version codes: a linear scale on which requirements are at-least tests.
 enum {
     WINDOWS_UNKNOWN, WINDOWS_95, WINDOWS_95_OSR2, WINDOWS_NT4, WINDOWS_98, WINDOWS_98_SE, WINDOWS_ME,

@@ -2,6 +2,8 @@
 // checked in a fixed order, which decides the one message a user sees.
 #include "environment.h"
 
+Requirements g_requirements;
+
 // A requirement table: the common start of its release names, then the
 // keywords; thresholds are in a separate array. Keywords are compared with the
 // whole field, ignoring case.
@@ -27,7 +29,7 @@ static const char* Next(const char* text)
 // would cost some 250 bytes of constants.
 static const char* ReleaseName(const char* prefix, const char* keyword)
 {
-    char* out = g_app.releaseName;
+    char* out = g_requirements.releaseName;
     lstrcpyA(out, prefix);
     out += lstrlenA(out);
     for (const char* k = keyword; *k; k++) {
@@ -38,7 +40,7 @@ static const char* ReleaseName(const char* prefix, const char* keyword)
     *out = 0;
     if (!lstrcmpA(keyword, "2003"))
         lstrcpyA(out, " Server");
-    return g_app.releaseName;
+    return g_requirements.releaseName;
 }
 
 // The release name when REQUIRED names a row whose threshold is above HAVE.
@@ -55,22 +57,22 @@ static const char* Shortfall(const char* required, const char* rows, const BYTE*
 
 int CheckRequirements()
 {
-    g_app.missingWindowsName = g_app.missingIEName = g_app.missingDirectXName = g_app.missingAccessName = 0;
+    g_requirements.missingWindowsName = g_requirements.missingIEName = g_requirements.missingDirectXName = g_requirements.missingAccessName = 0;
     BOOL nt = IsWindowsNT();
-    if (g_app.requiredWindows && !lstrcmpiA(g_app.requiredWindows, "NT") && !nt)
+    if (g_requirements.requiredWindows && !lstrcmpiA(g_requirements.requiredWindows, "NT") && !nt)
         return REQUIREMENT_NT;
-    if ((g_app.missingWindowsName = Shortfall(g_app.requiredWindows, kWindowsRows, kWindowsCodes, 0,
-                                              g_app.windowsVersion)))
+    if ((g_requirements.missingWindowsName = Shortfall(g_requirements.requiredWindows, kWindowsRows, kWindowsCodes, 0,
+                                              g_requirements.windowsVersion)))
         return REQUIREMENT_WINDOWS;
-    if (g_app.requireAdministrator && nt && !g_app.isAdministrator)
+    if (g_requirements.requireAdministrator && nt && !g_requirements.isAdministrator)
         return REQUIREMENT_ADMIN;
-    if ((g_app.missingIEName = Shortfall(g_app.requiredIE, kIERows, kIEClasses, 0, g_app.ieVersionClass)))
+    if ((g_requirements.missingIEName = Shortfall(g_requirements.requiredIE, kIERows, kIEClasses, 0, g_requirements.ieVersionClass)))
         return REQUIREMENT_IE;
-    if ((g_app.missingDirectXName = Shortfall(g_app.requiredDirectX, kDirectXRows, 0, kDirectXCodes,
-                                              g_app.directXVersion)))
+    if ((g_requirements.missingDirectXName = Shortfall(g_requirements.requiredDirectX, kDirectXRows, 0, kDirectXCodes,
+                                              g_requirements.directXVersion)))
         return REQUIREMENT_DIRECTX;
-    if ((g_app.missingAccessName = Shortfall(g_app.requiredAccess, kAccessRows, kAccessCodes, 0,
-                                             g_app.accessVersion)))
+    if ((g_requirements.missingAccessName = Shortfall(g_requirements.requiredAccess, kAccessRows, kAccessCodes, 0,
+                                             g_requirements.accessVersion)))
         return REQUIREMENT_ACCESS;
     return REQUIREMENTS_MET;
 }

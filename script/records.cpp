@@ -2,6 +2,7 @@
 // through a Payload, which never reads past the record: a field that does
 // not fit marks the record malformed.
 #include "script.h"
+#include "../environment/environment.h"
 #include "../resources/ids.h"
 
 // 0xRRGGBB as the script writes it, to a COLORREF.
@@ -275,8 +276,8 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         break;
     case RECORD_REQUIREMENTS:
         // The four requirement strings lie one after the other in the run state.
-        TakeStrings(p, &g_app.requiredWindows, 4);
-        g_app.requireAdministrator = TakeNumber(p, 1) != 0;
+        TakeStrings(p, &g_requirements.requiredWindows, 4);
+        g_requirements.requireAdministrator = TakeNumber(p, 1) != 0;
         break;
     case RECORD_ENTRY_DETAILS:
         TakeStrings(p, g_app.entryDetails, ENTRY_DETAIL_COUNT);

@@ -102,25 +102,6 @@ struct AppState {
     BOOL groupShortcutsPresent, desktopShortcutsPresent, quickLaunchShortcutsPresent;
     BOOL createProgramGroup, createDesktopShortcuts, createQuickLaunchShortcuts;
 
-    // Requirements (record 16); null or empty: none.
-    char* requiredWindows;
-    char* requiredDirectX;
-    char* requiredIE;
-    char* requiredAccess;
-    BOOL requireAdministrator;
-    // The release a failed check names; points into releaseName.
-    const char* missingWindowsName;
-    const char* missingIEName;
-    const char* missingDirectXName;
-    const char* missingAccessName;
-    char releaseName[32];
-
-    // What start-up found on the machine.
-    int ieVersionClass;
-    int directXVersion;
-    int accessVersion;
-    BOOL isAdministrator;
-    int windowsVersion;
     char* folderPath;   // FOLDER_PATH_SIZE bytes: the result of ResolveFolderMacro
 
     // Drawing resources (start-up step 1).

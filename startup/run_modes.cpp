@@ -30,7 +30,7 @@ static BOOL ShowRequirementNotice()
         break;
     }
     // The release notice's %s: the missing...Name that the check set points at releaseName.
-    ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), g_app.releaseName, MB_ICONEXCLAMATION);
+    ShowMessage1(0, g_app.captionText, GetText(g_app.textsWizard, text), g_requirements.releaseName, MB_ICONEXCLAMATION);
     SetExitCode(ERROR_INSTALL_PLATFORM_UNSUPPORTED);
     return FALSE;
 }

@@ -12,6 +12,7 @@
 #include "resources/ids.h"
 #include "script/script.h"
 #include "startup/startup.h"
+#include "environment/environment.h"
 
 namespace fs = std::filesystem;
 
@@ -177,6 +178,7 @@ protected:
     void SetUp() override
     {
         ZeroMemory(&g_app, sizeof(g_app));
+        ZeroMemory(&g_requirements, sizeof(g_requirements));
         ASSERT_TRUE(StartupStep(0));
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
@@ -281,11 +283,11 @@ TEST_F(BuilderRoundTrip, DocumentsAndRequirementsArriveAsWritten)
     BuildAndLoad();
     EXPECT_EQ(Str(g_app.licenceText), "The licence.");
     EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 Information}");
-    EXPECT_EQ(Str(g_app.requiredWindows), "XP");
-    EXPECT_EQ(Str(g_app.requiredDirectX), "8.1");
-    EXPECT_EQ(Str(g_app.requiredIE), "5.5SP2");
-    EXPECT_EQ(Str(g_app.requiredAccess), "2000SR1");
-    EXPECT_TRUE(g_app.requireAdministrator);
+    EXPECT_EQ(Str(g_requirements.requiredWindows), "XP");
+    EXPECT_EQ(Str(g_requirements.requiredDirectX), "8.1");
+    EXPECT_EQ(Str(g_requirements.requiredIE), "5.5SP2");
+    EXPECT_EQ(Str(g_requirements.requiredAccess), "2000SR1");
+    EXPECT_TRUE(g_requirements.requireAdministrator);
 }
 
 TEST_F(BuilderRoundTrip, ListRecordsArriveInTheirLists)

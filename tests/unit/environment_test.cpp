@@ -75,6 +75,7 @@ protected:
     void SetUp() override
     {
         ZeroMemory(&g_app, sizeof(g_app));
+        ZeroMemory(&g_requirements, sizeof(g_requirements));
         ASSERT_TRUE(LoadShellFolderFunctions());
     }
     void TearDown() override { UnloadShellFolderFunctions(); }
@@ -98,29 +99,29 @@ protected:
 
 TEST_F(Environment, RequirementGroupsDecideInTheirOrder)
 {
-    g_app.windowsVersion = WINDOWS_2000;
-    g_app.requiredWindows = (char*)"XP";
-    g_app.requireAdministrator = TRUE;
-    g_app.isAdministrator = FALSE;
-    g_app.requiredDirectX = (char*)"9.0";
+    g_requirements.windowsVersion = WINDOWS_2000;
+    g_requirements.requiredWindows = (char*)"XP";
+    g_requirements.requireAdministrator = TRUE;
+    g_requirements.isAdministrator = FALSE;
+    g_requirements.requiredDirectX = (char*)"9.0";
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_WINDOWS);
-    EXPECT_EQ(Str(g_app.missingWindowsName), "Microsoft Windows XP");
-    g_app.windowsVersion = WINDOWS_XP;
+    EXPECT_EQ(Str(g_requirements.missingWindowsName), "Microsoft Windows XP");
+    g_requirements.windowsVersion = WINDOWS_XP;
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_ADMIN) << "administrator rights before components";
-    EXPECT_EQ(g_app.missingWindowsName, nullptr) << "names are reset by every check";
-    g_app.isAdministrator = TRUE;
+    EXPECT_EQ(g_requirements.missingWindowsName, nullptr) << "names are reset by every check";
+    g_requirements.isAdministrator = TRUE;
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_DIRECTX);
-    EXPECT_EQ(Str(g_app.missingDirectXName), "DirectX 9.0");
-    g_app.requiredIE = (char*)"6.0SP1";
-    g_app.ieVersionClass = 18;
+    EXPECT_EQ(Str(g_requirements.missingDirectXName), "DirectX 9.0");
+    g_requirements.requiredIE = (char*)"6.0SP1";
+    g_requirements.ieVersionClass = 18;
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_IE);
-    EXPECT_EQ(Str(g_app.missingIEName), "Internet Explorer 6.0 SP1");
-    g_app.ieVersionClass = 19;
-    g_app.directXVersion = 0x900;
-    g_app.requiredAccess = (char*)"97";
+    EXPECT_EQ(Str(g_requirements.missingIEName), "Internet Explorer 6.0 SP1");
+    g_requirements.ieVersionClass = 19;
+    g_requirements.directXVersion = 0x900;
+    g_requirements.requiredAccess = (char*)"97";
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_ACCESS) << "no Access at all fails even 97";
-    EXPECT_EQ(Str(g_app.missingAccessName), "Microsoft Access 97");
-    g_app.accessVersion = 1;
+    EXPECT_EQ(Str(g_requirements.missingAccessName), "Microsoft Access 97");
+    g_requirements.accessVersion = 1;
     EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
 }
 
@@ -131,43 +132,43 @@ TEST_F(Environment, ReleaseNamesOfUpdates)
         const char* keyword;
         const char* name;
     } cases[] = {
-        { &g_app.requiredWindows, "95osr2", "Microsoft Windows 95 OSR2" },
-        { &g_app.requiredWindows, "98SE", "Microsoft Windows 98 SE" },
-        { &g_app.requiredWindows, "NT4", "Microsoft Windows NT4" },
-        { &g_app.requiredIE, "5.01SP3", "Internet Explorer 5.01 SP3" },
-        { &g_app.requiredIE, "3.02", "Internet Explorer 3.02" },
-        { &g_app.requiredDirectX, "6.1", "DirectX 6.1" },
-        { &g_app.requiredAccess, "2000SR1", "Microsoft Access 2000 SR1" },
-        { &g_app.requiredAccess, "XP", "Microsoft Access XP" },
+        { &g_requirements.requiredWindows, "95osr2", "Microsoft Windows 95 OSR2" },
+        { &g_requirements.requiredWindows, "98SE", "Microsoft Windows 98 SE" },
+        { &g_requirements.requiredWindows, "NT4", "Microsoft Windows NT4" },
+        { &g_requirements.requiredIE, "5.01SP3", "Internet Explorer 5.01 SP3" },
+        { &g_requirements.requiredIE, "3.02", "Internet Explorer 3.02" },
+        { &g_requirements.requiredDirectX, "6.1", "DirectX 6.1" },
+        { &g_requirements.requiredAccess, "2000SR1", "Microsoft Access 2000 SR1" },
+        { &g_requirements.requiredAccess, "XP", "Microsoft Access XP" },
     };
-    g_app.isAdministrator = TRUE;
+    g_requirements.isAdministrator = TRUE;
     for (const Case& c : cases) {
         *c.field = (char*)c.keyword;
         EXPECT_NE(CheckRequirements(), REQUIREMENTS_MET) << c.keyword;
-        EXPECT_EQ(Str(g_app.releaseName), c.name);
+        EXPECT_EQ(Str(g_requirements.releaseName), c.name);
         *c.field = nullptr;
     }
 }
 
 TEST_F(Environment, KeywordsIgnoreCaseButNotTrailingBlanks)
 {
-    g_app.windowsVersion = WINDOWS_2000;
+    g_requirements.windowsVersion = WINDOWS_2000;
     for (const char* keyword : { "xp", "Xp", "2003" }) {
-        g_app.requiredWindows = (char*)keyword;
+        g_requirements.requiredWindows = (char*)keyword;
         EXPECT_EQ(CheckRequirements(), REQUIREMENT_WINDOWS) << keyword;
     }
-    EXPECT_EQ(Str(g_app.releaseName), "Microsoft Windows 2003 Server");
+    EXPECT_EQ(Str(g_requirements.releaseName), "Microsoft Windows 2003 Server");
     for (const char* keyword : { "XP ", " XP", "", "Vista", "2000" }) {
-        g_app.requiredWindows = (char*)keyword;
+        g_requirements.requiredWindows = (char*)keyword;
         EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET) << '"' << keyword << '"';
     }
     // NT 4.0 ranks below Windows 98 on the scale.
-    g_app.windowsVersion = WINDOWS_98;
-    g_app.requiredWindows = (char*)"nt4";
+    g_requirements.windowsVersion = WINDOWS_98;
+    g_requirements.requiredWindows = (char*)"nt4";
     EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
-    g_app.windowsVersion = WINDOWS_VISTA_OR_LATER;
+    g_requirements.windowsVersion = WINDOWS_VISTA_OR_LATER;
     for (const char* keyword : { "95OSR2", "NT4", "98", "98SE", "ME", "2000", "XP", "2003", "NT" }) {
-        g_app.requiredWindows = (char*)keyword;
+        g_requirements.requiredWindows = (char*)keyword;
         EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET) << keyword << " on a later release";
     }
 }
@@ -185,16 +186,16 @@ TEST_F(Environment, DirectXMinorStepsAndTheFailedDisplayTest)
         { "1.0", 0, REQUIREMENT_DIRECTX },     { "9.0", 0x900, REQUIREMENTS_MET },
     };
     for (const Case& c : cases) {
-        g_app.requiredDirectX = (char*)c.keyword;
-        g_app.directXVersion = c.version;
+        g_requirements.requiredDirectX = (char*)c.keyword;
+        g_requirements.directXVersion = c.version;
         EXPECT_EQ(CheckRequirements(), c.expected) << c.keyword << " on " << std::hex << c.version;
     }
 }
 
 TEST_F(Environment, AdministratorRightsOnlyCountOnNt)
 {
-    g_app.requireAdministrator = TRUE;
-    g_app.isAdministrator = FALSE;
+    g_requirements.requireAdministrator = TRUE;
+    g_requirements.isAdministrator = FALSE;
     EXPECT_EQ(CheckRequirements(), IsWindowsNT() ? REQUIREMENT_ADMIN : REQUIREMENTS_MET);
     BOOL administrator = 7;
     EXPECT_TRUE(IsUserAdministrator(&administrator));

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include "unit_helpers.h"
 #include "package/package.h"
+#include "environment/environment.h"
 #include "package_writer.h"
 #include "dialog_answerer.h"
 #include "scratch_folder.h"
@@ -120,6 +121,7 @@ Loaded Load(const quillset::Bytes& bytes)
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
     ZeroMemory(&g_app, sizeof(g_app));
+    ZeroMemory(&g_requirements, sizeof(g_requirements));
     g_app.moduleFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DialogAnswerer answerer;
     Loaded loaded = { LoadPackage(), answerer.texts };

@@ -3,12 +3,14 @@
 #pragma once
 #include <gtest/gtest.h>
 #include "startup/startup.h"
+#include "environment/environment.h"
 
 class RunStateTest : public testing::Test {
 protected:
     void SetUp() override
     {
         ZeroMemory(&g_app, sizeof(g_app));
+        ZeroMemory(&g_requirements, sizeof(g_requirements));
         ASSERT_TRUE(StartupStep(0));
     }
     void TearDown() override

@@ -23,7 +23,7 @@ void Number(const char* key, long value)
 
 int Requirement(const char* windows)
 {
-    g_app.requiredWindows = (char*)windows;
+    g_requirements.requiredWindows = (char*)windows;
     return CheckRequirements();
 }
 
@@ -64,8 +64,8 @@ int main(int argc, char** argv)
     } else if (!std::strcmp(mode, "restart")) {
         ProbeRestart();
     } else {
-        g_app.windowsVersion = GetWindowsVersionCode();
-        Number("code", g_app.windowsVersion);
+        g_requirements.windowsVersion = GetWindowsVersionCode();
+        Number("code", g_requirements.windowsVersion);
         Number("nt", IsWindowsNT());
         Number("95", IsWindows95());
         for (const char* keyword : { "NT", "NT4", "98", "XP", "2003" }) {
@@ -74,9 +74,9 @@ int main(int argc, char** argv)
             Number(key, Requirement(keyword));
         }
         // "NT" decides before every other requirement.
-        g_app.requireAdministrator = TRUE;
-        g_app.requiredIE = (char*)"6.0SP1";
-        g_app.requiredAccess = (char*)"97";
+        g_requirements.requireAdministrator = TRUE;
+        g_requirements.requiredIE = (char*)"6.0SP1";
+        g_requirements.requiredAccess = (char*)"97";
         Number("require.NT.first", Requirement("NT"));
         for (int entry : { 1, 5, 27, 28 }) {
             char key[16];
