@@ -2,6 +2,14 @@
 #pragma once
 #include "../startup/app_state.h"
 
+// What an installation came to, for the finish page and the finishing:
+// written by the script (the restart option), the worker and the finish
+// page. installOk is TRUE while nothing was skipped.
+struct InstallResults {
+    BOOL installOk, restartRequired, restartNow, filesPendingReplace;
+};
+extern InstallResults g_install;
+
 void RunPageActions(StringList* programs, StringList* dllCalls);
 void LaunchProgram(const char* program);
 void ScheduleDeleteAtRestart(const char* path);

@@ -422,7 +422,7 @@ BOOL RunFileStage(InstallRun* run)
     for (DWORD offset = header->dataOffset; goOn && offset < header->scriptOffset; offset = stage.group.nextGroupOffset)
         goOn = CheckPoint(run) && FileGroup(&stage, offset, &damaged);
     if (damaged) {
-        g_app.installOk = FALSE;
+        g_install.installOk = FALSE;
         ReportDamagedPackage();
     }
     ListDestroy(&stage.levels);

@@ -11,11 +11,13 @@
 #include "../wizard/wizard.h"
 #include <commctrl.h>
 
+InstallResults g_install;
+
 static const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third)
 {
-    g_app.installOk = FALSE;
+    g_install.installOk = FALSE;
     return ShowMessage3(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second, third,
                         MB_YESNO | MB_ICONSTOP) == IDYES;
 }
@@ -212,12 +214,12 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
                 AppendLogLine(g_app.logFile, LOG_FILE, uninstaller, !PathExists(uninstaller), FALSE);
                 AppendLogLine(g_app.logFile, LOG_FILE, finalLog, !PathExists(finalLog), FALSE);
             }
-            g_app.filesPendingReplace = ListCount(g_app.lists.pendingTempFiles) != 0;
-            if (g_app.filesPendingReplace) {
-                if (g_app.restartNow) {
-                    g_app.filesPendingReplace = FALSE;
+            g_install.filesPendingReplace = ListCount(g_app.lists.pendingTempFiles) != 0;
+            if (g_install.filesPendingReplace) {
+                if (g_install.restartNow) {
+                    g_install.filesPendingReplace = FALSE;
                 } else {
-                    g_app.restartRequired = g_app.restartNow = TRUE;
+                    g_install.restartRequired = g_install.restartNow = TRUE;
                     g_app.launchEnabled[0] = g_app.launchEnabled[1] = FALSE;
                 }
             }
@@ -283,7 +285,7 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
 void StartInstallWorker(HWND page)
 {
     // The worker only ever clears it, item by item.
-    g_app.installOk = TRUE;
+    g_install.installOk = TRUE;
     g_app.workerThread = CreateThread(0, 0, InstallWorker, page, 0, &g_app.workerThreadId);
     if (!g_app.workerThread)
         PostMessageA(GetParent(page), WM_INSTALL_FAILED, 0, 0);

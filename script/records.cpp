@@ -3,6 +3,7 @@
 // not fit marks the record malformed.
 #include "script.h"
 #include "../environment/environment.h"
+#include "../engine/engine.h"
 #include "../resources/ids.h"
 
 // 0xRRGGBB as the script writes it, to a COLORREF.
@@ -108,7 +109,7 @@ void ReadProductRecord(Payload& p)
     g_app.setupOptions = options;
     g_app.layoutOffset = options & SETUP_SMALL_LAYOUT ? LAYOUT_SMALL_OFFSET : 0;
     if (options & SETUP_RESTART)
-        g_app.restartRequired = g_app.restartNow = TRUE;
+        g_install.restartRequired = g_install.restartNow = TRUE;
     g_app.createUninstaller = (options & SETUP_CREATE_UNINSTALLER) != 0;
 }
 

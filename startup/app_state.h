@@ -119,7 +119,6 @@ struct AppState {
     char* tempLogPath;
     HANDLE workerThread;
     DWORD workerThreadId;
-    BOOL installOk, restartRequired, restartNow, filesPendingReplace;
 
     // The uninstaller and the rollback: the log read whole, its first action line.
     char* logText;

@@ -102,19 +102,19 @@ void RunInstaller()
     BOOL finishPage = g_app.pages[SLOT_FINISH].enabled;
     BOOL restart = FALSE;
     if (Signalled(g_app.installDoneEvent)) {
-        if (!g_app.installOk && !finishPage)
+        if (!g_install.installOk && !finishPage)
             ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, WIZARD_PARTLY_INSTALLED), 0,
                          MB_ICONEXCLAMATION | modal);
-        if (g_app.restartRequired) {
-            BOOL filesInUse = g_app.filesPendingReplace && ListCount(g_app.lists.pendingTempFiles);
+        if (g_install.restartRequired) {
+            BOOL filesInUse = g_install.filesPendingReplace && ListCount(g_app.lists.pendingTempFiles);
             const char* question =
                 GetText(g_app.textsWizard, filesInUse ? WIZARD_RESTART_FOR_FILES_IN_USE : WIZARD_RESTART_QUESTION);
-            if (finishPage && g_app.restartNow)
+            if (finishPage && g_install.restartNow)
                 restart = TRUE;
             else if (finishPage)
                 ShowMessage1(owner, g_app.captionText, GetText(g_app.textsWizard, WIZARD_RESTART_BEFORE_USE),
                              g_app.productName, modal);
-            else if (g_app.restartNow)
+            else if (g_install.restartNow)
                 restart = ShowMessage1(owner, g_app.captionText, question, 0, MB_ICONQUESTION | MB_YESNO | modal) == IDYES;
         } else if (!g_unattended) {
             for (int i = 1; i >= 0; i--)
@@ -122,9 +122,9 @@ void RunInstaller()
                     LaunchProgram(g_app.launchPrograms[i]);
         }
         // Unattended, the restart is left to whoever started the run.
-        if (!g_app.installOk)
+        if (!g_install.installOk)
             SetExitCode(ERROR_INSTALL_FAILURE);
-        if (g_app.restartRequired) {
+        if (g_install.restartRequired) {
             SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED);
             restart &= !g_unattended;
         }

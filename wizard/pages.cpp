@@ -193,11 +193,11 @@ static void ShowChecked(HWND page, int id)
 
 static void InitFinishPage(HWND page, StringList** texts)
 {
-    if (!g_app.installOk)
+    if (!g_install.installOk)
         ShowWindow(GetDlgItem(page, IDC_ERROR_TEXT), SW_SHOW);
-    if (g_app.restartRequired) {
+    if (g_install.restartRequired) {
         SetExpandedText(GetDlgItem(page, IDC_CLOSING_TEXT),
-                        GetText(texts, g_app.filesPendingReplace ? FINISH_TEXT_FILES_IN_USE : FINISH_TEXT_RESTART));
+                        GetText(texts, g_install.filesPendingReplace ? FINISH_TEXT_FILES_IN_USE : FINISH_TEXT_RESTART));
         ShowChecked(page, IDC_RESTART_BOX);
         ShowWindow(GetDlgItem(page, IDC_RESTART_TEXT), SW_SHOW);
         return;
@@ -466,7 +466,7 @@ static INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, L
     if (message == WM_INITDIALOG) {
         InitFinishPage(page, g_app.pages[lParam].texts);
     } else if (message == WM_DESTROY) {
-        g_app.restartNow = IsDlgButtonChecked(page, IDC_RESTART_BOX);
+        g_install.restartNow = IsDlgButtonChecked(page, IDC_RESTART_BOX);
         g_app.launchEnabled[1] = IsDlgButtonChecked(page, IDC_README_BOX);
         g_app.launchEnabled[0] = IsDlgButtonChecked(page, IDC_LAUNCH_BOX);
     }

@@ -13,6 +13,7 @@
 #include "script/script.h"
 #include "startup/startup.h"
 #include "environment/environment.h"
+#include "engine/engine.h"
 
 namespace fs = std::filesystem;
 
@@ -179,6 +180,7 @@ protected:
     {
         ZeroMemory(&g_app, sizeof(g_app));
         ZeroMemory(&g_requirements, sizeof(g_requirements));
+        ZeroMemory(&g_install, sizeof(g_install));
         ASSERT_TRUE(StartupStep(0));
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
@@ -251,7 +253,7 @@ TEST_F(BuilderRoundTrip, ProductRecordsGiveNamesVariablesAppearanceAndOptions)
                                   SETUP_RESTART | SETUP_CREATE_UNINSTALLER);
     EXPECT_EQ(g_app.layoutOffset, 20);
     EXPECT_TRUE(g_app.createUninstaller);
-    EXPECT_TRUE(g_app.restartRequired && g_app.restartNow);
+    EXPECT_TRUE(g_install.restartRequired && g_install.restartNow);
     EXPECT_EQ(Str(g_app.launchPrograms[1]),
               std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS)) + "\\notepad.exe");
     EXPECT_EQ(Str(g_app.launchPrograms[0]), "%InstallPath%\\round.exe");

@@ -8,6 +8,7 @@
 #include <vector>
 #include "unit_helpers.h"
 #include "environment/environment.h"
+#include "engine/engine.h"
 #include "fixture_path.h"
 #include "wine_settings.h"
 
@@ -76,6 +77,7 @@ protected:
     {
         ZeroMemory(&g_app, sizeof(g_app));
         ZeroMemory(&g_requirements, sizeof(g_requirements));
+        ZeroMemory(&g_install, sizeof(g_install));
         ASSERT_TRUE(LoadShellFolderFunctions());
     }
     void TearDown() override { UnloadShellFolderFunctions(); }

@@ -6,6 +6,7 @@
 #include "unit_helpers.h"
 #include "package/package.h"
 #include "environment/environment.h"
+#include "engine/engine.h"
 #include "package_writer.h"
 #include "dialog_answerer.h"
 #include "scratch_folder.h"
@@ -122,6 +123,7 @@ Loaded Load(const quillset::Bytes& bytes)
     CloseHandle(file);
     ZeroMemory(&g_app, sizeof(g_app));
     ZeroMemory(&g_requirements, sizeof(g_requirements));
+    ZeroMemory(&g_install, sizeof(g_install));
     g_app.moduleFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DialogAnswerer answerer;
     Loaded loaded = { LoadPackage(), answerer.texts };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "startup/startup.h"
 #include "environment/environment.h"
+#include "engine/engine.h"
 
 class RunStateTest : public testing::Test {
 protected:
@@ -11,6 +12,7 @@ protected:
     {
         ZeroMemory(&g_app, sizeof(g_app));
         ZeroMemory(&g_requirements, sizeof(g_requirements));
+        ZeroMemory(&g_install, sizeof(g_install));
         ASSERT_TRUE(StartupStep(0));
     }
     void TearDown() override

@@ -312,7 +312,7 @@ TEST_F(Script, ProductRecord)
     EXPECT_EQ(Str(g_app.launchPrograms[0]), "C:\\PF\\Demo\\demo.exe");
     EXPECT_EQ(g_app.launchPrograms[1], nullptr);
     EXPECT_EQ(g_app.layoutOffset, 0);
-    EXPECT_TRUE(g_app.restartRequired && g_app.restartNow && g_app.createUninstaller);
+    EXPECT_TRUE(g_install.restartRequired && g_install.restartNow && g_app.createUninstaller);
 }
 
 TEST_F(Script, InstalledFaceIsKept)
