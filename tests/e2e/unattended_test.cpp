@@ -56,17 +56,23 @@ BOOL CALLBACK NoteVisible(HWND window, LPARAM param)
     return TRUE;
 }
 
+// Starts COMMANDLINE as it stands, the program's path not quoted for it.
+bool StartCommand(Process& process, std::string commandLine, DWORD flags = 0)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    process.started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                                     &startup, &process.info) != 0;
+    return process.started;
+}
+
 // Runs COMMANDLINE as a deployment tool does and watches its windows; TICK
 // is called about every 10 ms while it runs.
-SilentRun RunSilently(std::string commandLine, const std::function<void(const Process&)>& tick = {})
+SilentRun RunSilently(const std::string& commandLine, const std::function<void(const Process&)>& tick = {})
 {
     SilentRun run;
     Process process;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    process.started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                     &process.info) != 0;
-    if (!process.started)
+    if (!StartCommand(process, commandLine))
         return run;
     DWORD start = GetTickCount();
     while (WaitForSingleObject(process.info.hProcess, 10) == WAIT_TIMEOUT && GetTickCount() - start < 120000) {
@@ -248,13 +254,9 @@ TEST_F(Unattended, ExitCodesTellRestartDamageRequirementAndCancel)
             if (asked || !Exists(project.installPath + "\\f1000.bin"))
                 return;
             asked = true;
-            std::string taskkill = "taskkill.exe /pid " + std::to_string(process.info.dwProcessId);
             Process kill;
-            STARTUPINFOA startup{};
-            startup.cb = sizeof(startup);
-            kill.started = CreateProcessA(nullptr, &taskkill[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                          nullptr, &startup, &kill.info) != 0;
-            kill.WaitForExit(10000);
+            if (StartCommand(kill, "taskkill.exe /pid " + std::to_string(process.info.dwProcessId), CREATE_NO_WINDOW))
+                kill.WaitForExit(10000);
         });
         EXPECT_TRUE(asked);
         EXPECT_EQ(run.exitCode, ERROR_INSTALL_USEREXIT);
