@@ -26,8 +26,12 @@ struct InstallRun {
 // Gives the calling worker thread its message queue, so that a cancellation
 // posted to it is never lost.
 void CreateWorkerQueue();
-// Holds a worker while the user interface asks whether to quit; TRUE when the
-// user chose to.
+// The user interface's side of a question that may end the work: HoldWorker
+// stops the worker at its next check point, ReleaseWorker lets it go on, or
+// end when QUIT.
+void HoldWorker();
+void ReleaseWorker(BOOL quit);
+// A worker's check: waits while it is held; TRUE when the user chose to quit.
 BOOL QuitRequested();
 // QuitRequested for the install worker; FALSE once cancelled.
 BOOL CheckPoint(InstallRun* run);

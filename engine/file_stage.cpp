@@ -261,8 +261,8 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     if (existed && !ShouldOverwrite(&stage->group, path, &record))
         return TRUE;
     ShowPath(stage, path);
-    DWORD attributes = GetFileAttributesA(path);
-    if (existed && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    DWORD attributes = existed ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 
     char* temporary = 0;
@@ -317,7 +317,10 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     const WIN32_FILE_ATTRIBUTE_DATA* times = &record.attributes;
     SetFileTime(file, &times->ftCreationTime, &times->ftLastAccessTime, &times->ftLastWriteTime);
     CloseHandle(file);
-    SetFileAttributesA(written, times->dwFileAttributes);
+    // A file created here has the archive attribute alone, as most packaged
+    // files do: setting it by name again would cost an open and a close.
+    if (existed || temporary || times->dwFileAttributes != FILE_ATTRIBUTE_ARCHIVE)
+        SetFileAttributesA(written, times->dwFileAttributes);
     if (temporary) {
         ListAppend(g_app.lists.pendingTempFiles, temporary);
         ListAppend(g_app.lists.pendingTargets, path);

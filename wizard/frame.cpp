@@ -164,12 +164,10 @@ static void Cancel(HWND frame)
     int slot = g_app.currentPage;
     const char* question =
         GetText(g_app.textsWizard, PageType(slot) == INSTALLING_TYPE ? WIZARD_QUIT_INSTALLING : WIZARD_QUIT_QUESTION);
-    ResetEvent(g_app.pauseEvent);
+    HoldWorker();
     if (g_app.workerThread && WaitForSingleObject(g_app.installDoneEvent, 0) != WAIT_OBJECT_0) {
         BOOL quit = Confirm(frame, question);
-        if (quit)
-            PostThreadMessageA(g_app.workerThreadId, WM_QUIT, 0, 0);
-        SetEvent(g_app.pauseEvent);
+        ReleaseWorker(quit);
         if (!quit)
             return;
         WaitForWorker();
@@ -177,7 +175,7 @@ static void Cancel(HWND frame)
         EndWizard(frame);
         return;
     }
-    SetEvent(g_app.pauseEvent);
+    ReleaseWorker(FALSE);
     WaitForWorker();
     // Past the point of no return nothing can be undone any more: no question
     // that says otherwise; the worker's own report moves the wizard on.

@@ -2,6 +2,7 @@
 // and the leftover view, a tree of the folders the removal had to keep, read
 // as the user opens them, in which files and folders are ticked and deleted.
 #include "wizard.h"
+#include "../engine/engine.h"
 #include "../engine/files.h"
 #include "../uninstall/uninstall.h"
 #include "../script/script.h"
@@ -231,7 +232,7 @@ void ShowLeftoverView(HWND dialog)
 
 static void CloseDialog(HWND dialog)
 {
-    ResetEvent(g_app.pauseEvent);
+    HoldWorker();
     if (WaitForSingleObject(g_app.uninstallDoneEvent, 0) != WAIT_OBJECT_0) {
         if (MessageBoxA(dialog,
                         "注意：这个卸载过程还没有完全结束。       \n"
@@ -239,15 +240,14 @@ static void CloseDialog(HWND dialog)
                         "您真的要退出这个卸载程序吗？  ",
                         GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_CAPTION), MB_ICONWARNING | MB_YESNO)
             != IDYES) {
-            SetEvent(g_app.pauseEvent);
+            ReleaseWorker(FALSE);
             return;
         }
-        PostThreadMessageA(g_app.workerThreadId, WM_QUIT, 0, 0);
-        SetEvent(g_app.pauseEvent);
+        ReleaseWorker(TRUE);
         WaitForWorker();
         ListClear(g_app.lists.restartDeletes);
     } else {
-        SetEvent(g_app.pauseEvent);
+        ReleaseWorker(FALSE);
         WaitForWorker();
     }
     EndDialog(dialog, 0);
