@@ -30,25 +30,20 @@ Bytes Inflate(const uint8_t* data, size_t size)
     return out;
 }
 
-// Packages written into a folder of the test's own.
-class PackageWriter : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        folder_ = fs::temp_directory_path() / ("quillset-writer-" + std::to_string(::getpid()) + "-" +
-                                               testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-    Bytes Write(const Bytes& runtime, const Bytes& script, const std::vector<GroupPlan>& groups = {})
-    {
-        return WritePackageOf(runtime, script, groups, (folder_ / "out.exe").string());
-    }
-    fs::path folder_;
-};
+// The packages and their sources: a folder of the process's own, removed
+// when the suite ends.
+const struct Folder {
+    fs::path path = fs::temp_directory_path() / ("quillset-writer-" + std::to_string(::getpid()));
+    Folder() { fs::create_directories(path); }
+    ~Folder() { fs::remove_all(path); }
+} g_folder;
 
-TEST_F(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
+Bytes Write(const Bytes& runtime, const Bytes& script, const std::vector<GroupPlan>& groups = {})
+{
+    return WritePackageOf(runtime, script, groups, (g_folder.path / "out.exe").string());
+}
+
+TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
 {
     ScriptWriter script;
     script.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\Demo" });
@@ -59,7 +54,7 @@ TEST_F(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
     SourceFile dir;
     dir.entry.name = "docs";
     dir.entry.isFile = false;
-    group.files = { dir, FileSource((folder_ / "a.txt").string(), "a.txt", std::string(1000, 'a'), 1) };
+    group.files = { dir, FileSource((g_folder.path / "a.txt").string(), "a.txt", std::string(1000, 'a'), 1) };
     Bytes package = Write(Runtime(4096), scriptBytes, { group });
 
     const size_t p = package[0x12] | package[0x13] << 8;
@@ -95,7 +90,7 @@ TEST_F(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
     EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
 }
 
-TEST_F(PackageWriter, ScriptRecordsAndTerminator)
+TEST(PackageWriter, ScriptRecordsAndTerminator)
 {
     ScriptWriter script;
     script.record(RECORD_LICENCE_TEXT, { "licence" });
@@ -108,7 +103,7 @@ TEST_F(PackageWriter, ScriptRecordsAndTerminator)
 
 // P is the image's size in both words of the DOS header; an image of a
 // multiple of 64 KiB is padded so that the low word never reads 0.
-TEST_F(PackageWriter, PackageOffsetAboveSixtyFourKibibytes)
+TEST(PackageWriter, PackageOffsetAboveSixtyFourKibibytes)
 {
     struct Case {
         size_t image;
@@ -157,7 +152,7 @@ Bytes SignedRuntime(size_t n, uint16_t magic)
 // size a multiple of 8 (zeros after the script's stream, which still
 // inflates whole), and the checksum over all of it; a signed runtime image
 // loses its table.
-TEST_F(PackageWriter, PackagesArePreparedForSigning)
+TEST(PackageWriter, PackagesArePreparedForSigning)
 {
     ScriptWriter script;
     script.record(RECORD_VARIABLE, { "%InstallPath%", "x" });
