@@ -356,7 +356,6 @@ void AddFile(SourceWalk& walk, const fs::path& file, uint32_t depth)
         walk.Fail("cannot read \"" + Shown(file) + "\": " + LastReason());
     if (size > 0xFFFFFFFFull)
         walk.Fail("\"" + source.path + "\" is 4 GiB or more; a package entry cannot hold it");
-    e.data.clear();
     e.attributes = 0x20;
     auto perms = fs::status(file, error).permissions();
     if ((perms & fs::perms::owner_write) == fs::perms::none)

@@ -1,6 +1,6 @@
-// Package layout: runtime image (its DOS header holding P, its size),
-// PackageHeader, FileGroups of entries, ScriptBlock (its stream padded for
-// signing); then the script read size and the checksum.
+// The parts of a package: the runtime image placed in front (its DOS header
+// holding P), group and entry framing, streams, the signing padding, and the
+// script's records.
 #include "package_writer.h"
 
 #include <algorithm>
@@ -181,52 +181,6 @@ bool PlaceRuntime(const Bytes& runtime, Bytes* head, std::string* error)
 uint64_t PackageOffsetOf(const Bytes& file)
 {
     return file.size() < DOS_HEADER_SIZE ? 0 : ReadPackageOffset(file.data());
-}
-
-bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
-                  Bytes* package, std::string* error)
-{
-    Bytes& out = *package;
-    if (!PlaceRuntime(runtime, &out, error))
-        return false;
-    const size_t p = out.size();
-    out.resize(p + PACKAGE_HEADER_SIZE);
-    uint64_t unpacked = 0;
-    auto put32 = [&](size_t at, uint64_t v) {
-        for (int i = 0; i < 4; i++)
-            out[at + i] = (v >> (8 * i)) & 0xFF;
-    };
-    for (const auto& group : groups) {
-        size_t start = out.size();
-        Bytes header = GroupHeader(group);
-        out.insert(out.end(), header.begin(), header.end());
-        for (const auto& entry : group.entries) {
-            Bytes stored = entry.isFile && entry.compress ? CompressStream(entry.data) : entry.data;
-            Bytes head = EntryHeader(entry, static_cast<uint32_t>(entry.data.size()),
-                                     static_cast<uint32_t>(stored.size()), entry.compress);
-            out.insert(out.end(), head.begin(), head.end());
-            if (!entry.isFile)
-                continue;
-            out.insert(out.end(), stored.begin(), stored.end());
-            unpacked += entry.data.size();
-        }
-        if (out.size() - p > 0xFFFFFFFFu) {
-            *error = "file data exceeds what 32-bit package offsets can address";
-            return false;
-        }
-        put32(start, out.size() - p);
-    }
-    put32(p + PACKAGE_DATA_OFFSET, PACKAGE_HEADER_SIZE);
-    put32(p + PACKAGE_SCRIPT_OFFSET, out.size() - p);
-    put32(p + PACKAGE_UNPACKED_TOTAL, unpacked > 0xFFFFFFFFu ? 0xFFFFFFFFu : unpacked);
-    ScriptWriter::putU32(out, static_cast<uint32_t>(script.size()));
-    Bytes stream = CompressStream(script);
-    out.insert(out.end(), stream.begin(), stream.end());
-    Bytes padding = SigningPadding(out.size());
-    out.insert(out.end(), padding.begin(), padding.end());
-    put32(DOS_SCRIPT_READ_SIZE, script.size());
-    put32(DOS_CHECKSUM, Adler32(out.data() + CHECKSUM_START, out.size() - CHECKSUM_START));
-    return true;
 }
 
 }  // namespace quillset

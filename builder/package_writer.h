@@ -1,5 +1,6 @@
-// Writes installer packages: the runtime image with the package behind it,
-// and the installation script's records.
+// The parts of installer packages that WritePackageFile (project.h) puts
+// together: the runtime image in front, group and entry framing, streams,
+// padding, the checksum; and the installation script's records.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -19,7 +20,6 @@ struct PackageEntry {
     uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
     uint64_t creationTime = 0, accessTime = 0, writeTime = 0;  // FILETIMEs
     uint32_t versionMS = 0, versionLS = 0;
-    Bytes data;
 };
 
 struct FileGroup {
@@ -27,7 +27,6 @@ struct FileGroup {
     uint32_t overwriteRule = 0;
     uint32_t compareMode = 0;
     uint32_t sharedFiles = 0;
-    std::vector<PackageEntry> entries;
 };
 
 // Records of the installation script, in the order they are added.
@@ -49,9 +48,8 @@ private:
 // end, no final block and no Adler-32 trailer.
 Bytes CompressStream(const Bytes& data);
 
-// The framing both package writers share: a group's header with its
-// nextGroupOffset left 0, and an entry up to its stored bytes (a directory
-// entry is complete).
+// A group's header with its nextGroupOffset left 0, and an entry up to its
+// stored bytes (a directory entry is complete).
 Bytes GroupHeader(const FileGroup& group);
 Bytes EntryHeader(const PackageEntry& entry, uint32_t size, uint32_t storedLength, bool compressed);
 
@@ -68,11 +66,6 @@ uint64_t PackageOffsetOf(const Bytes& file);
 // appends its certificate table with nothing between: empty deflate blocks
 // that continue the script's stream, itself ending in a sync flush.
 Bytes SigningPadding(uint64_t size);
-
-// Builds the whole package; false with *error set when the runtime image is
-// refused (PlaceRuntime), or the data exceeds 4 GiB.
-bool WritePackage(const Bytes& runtime, const std::vector<FileGroup>& groups, const Bytes& script,
-                  Bytes* package, std::string* error);
 
 uint32_t Adler32(const uint8_t* data, size_t size, uint32_t start = 1);
 

@@ -42,11 +42,11 @@ struct SourceFile {
     std::string path;            // on the build machine
     int line = 0;                // the project's line that names it
     bool walked = false;         // found in a folder or by a wildcard, not named itself
-    PackageEntry entry;          // name, parent index, flags, times, version; no data yet
+    PackageEntry entry;          // name, parent index, flags, times, version
 };
 
 struct GroupPlan {
-    FileGroup group;             // destination and rules; entries stay empty
+    FileGroup group;             // destination and rules
     std::vector<SourceFile> files;
 };
 

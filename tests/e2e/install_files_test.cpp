@@ -110,55 +110,6 @@ uint32_t U32(const Bytes& b, size_t at)
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-// One entry of a package as the file holds it.
-struct PackedEntry {
-    std::string destination, name;
-    bool file = false, compressed = false;
-    size_t dataAt = 0;
-    uint32_t size = 0, stored = 0;
-};
-
-std::vector<PackedEntry> ParsePackage(const Bytes& b)
-{
-    std::vector<PackedEntry> entries;
-    size_t p = static_cast<size_t>(quillset::PackageOffsetOf(b));
-    if (!p || p + 12 > b.size() || p + U32(b, p + 4) > b.size())
-        return entries;
-    size_t end = p + U32(b, p + 4);
-    for (size_t group = p + U32(b, p); group < end;) {
-        size_t next = p + U32(b, group);
-        if (next <= group || next > end)
-            break;   // not a package of this format: nothing more to read
-        std::string destination(reinterpret_cast<const char*>(&b[group + 20]));
-        for (size_t at = group + 21 + destination.size(); at < next;) {
-            PackedEntry e;
-            e.destination = destination;
-            e.name = reinterpret_cast<const char*>(&b[at]);
-            at += e.name.size() + 1;
-            uint8_t flags = b[at + 4];
-            at += 5;
-            e.file = flags & 1;
-            e.compressed = (flags & 2) != 0;
-            if (e.file) {
-                e.size = U32(b, at + 32);
-                e.stored = U32(b, at + 44);
-                e.dataAt = at + 48;
-                at += 48 + e.stored;
-            }
-            entries.push_back(e);
-        }
-        group = next;
-    }
-    return entries;
-}
-
-void FixChecksum(Bytes& package)
-{
-    uint32_t sum = quillset::Adler32(package.data() + 40, package.size() - 40);
-    for (int i = 0; i < 4; i++)
-        package[0x24 + i] = static_cast<uint8_t>(sum >> (8 * i));
-}
-
 // A file that another process is writing.
 std::string ReadShared(const std::string& path)
 {
@@ -609,15 +560,16 @@ TEST_F(FileTest, ContentsTimesAttributesFoldersLogAndUninstallEntry)
     std::string package = project.Build(&error);
     ASSERT_FALSE(package.empty()) << error;
     Bytes packageBytes = ReadFileBytes(package);
-    std::vector<PackedEntry> packed = ParsePackage(packageBytes);
-    auto packedEntry = [&](const std::string& name) {
-        return *std::find_if(packed.begin(), packed.end(), [&](const PackedEntry& e) { return e.name == name; });
+    std::vector<quillset::ReadEntry> packed = quillset::ReadPackage(packageBytes).entries;
+    auto compressed = [&](const std::string& name) {
+        return (std::find_if(packed.begin(), packed.end(), [&](const quillset::ReadEntry& e) { return e.name == name; })
+                    ->flags & ENTRY_COMPRESSED) != 0;
     };
-    ASSERT_TRUE(packedEntry("big.txt").compressed);
-    ASSERT_TRUE(packedEntry("readme.txt").compressed);
-    ASSERT_FALSE(packedEntry("bignoise.bin").compressed);
-    ASSERT_FALSE(packedEntry("stored.txt").compressed);
-    ASSERT_FALSE(packedEntry("empty.txt").compressed);
+    ASSERT_TRUE(compressed("big.txt"));
+    ASSERT_TRUE(compressed("readme.txt"));
+    ASSERT_FALSE(compressed("bignoise.bin"));
+    ASSERT_FALSE(compressed("stored.txt"));
+    ASSERT_FALSE(compressed("empty.txt"));
 
     std::vector<std::string> tempBefore = TempFiles();
     InstallRun run = RunInstaller(package);
@@ -1030,10 +982,11 @@ TEST_F(FileTest, DamagedStreamIsReportedAndLeavesNoPartialFile)
     std::string package = project.Build(&error);
     ASSERT_FALSE(package.empty()) << error;
     Bytes bytes = ReadFileBytes(package);
-    std::vector<PackedEntry> packed = ParsePackage(bytes);
-    auto damaged = std::find_if(packed.begin(), packed.end(), [](const PackedEntry& e) { return e.name == "b_damaged.txt"; });
+    std::vector<quillset::ReadEntry> packed = quillset::ReadPackage(bytes).entries;
+    auto damaged = std::find_if(packed.begin(), packed.end(),
+                                [](const quillset::ReadEntry& e) { return e.name == "b_damaged.txt"; });
     ASSERT_NE(damaged, packed.end());
-    ASSERT_TRUE(damaged->compressed);
+    ASSERT_TRUE(damaged->flags & ENTRY_COMPRESSED);
 
     // Damage the stream two thirds in, where inflating it fails after more
     // than a megabyte of output (checked here with zlib itself).
@@ -1057,7 +1010,7 @@ TEST_F(FileTest, DamagedStreamIsReportedAndLeavesNoPartialFile)
             memcpy(&bytes[damaged->dataAt], attempt.data(), attempt.size());
     }
     ASSERT_TRUE(failed);
-    FixChecksum(bytes);
+    quillset::Reseal(bytes);
     ASSERT_TRUE(WriteFileBytes(package, bytes.data(), bytes.size()));
 
     RunOptions options;

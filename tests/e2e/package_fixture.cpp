@@ -44,17 +44,16 @@ quillset::Bytes ProductPayload(const std::string& name, const std::string& fullN
 }
 
 std::string WriteInstaller(const std::string& folder, const std::string& name, const quillset::Bytes& script,
-                           const std::vector<quillset::FileGroup>& groups, quillset::Bytes* bytes)
+                           const std::vector<quillset::GroupPlan>& groups, quillset::Bytes* bytes)
 {
-    quillset::Bytes package;
-    std::string error;
-    if (!quillset::WritePackage(RuntimeImage(), groups, script, &package, &error))
-        return "";
     std::string path = folder + "\\" + name;
-    if (!WriteFileBytes(path, package.data(), package.size()))
+    try {
+        quillset::Bytes package = quillset::WritePackageOf(RuntimeImage(), script, groups, path);
+        if (bytes)
+            *bytes = package;
+    } catch (const quillset::BuildError&) {
         return "";
-    if (bytes)
-        *bytes = package;
+    }
     return path;
 }
 

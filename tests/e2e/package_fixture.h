@@ -1,8 +1,8 @@
 // Packages for end-to-end tests: the runtime under test with a script and
-// files behind it, written by the package writer.
+// files behind it, written by the builder's package writer.
 #pragma once
 #include "driver.h"
-#include "package_writer.h"
+#include "package_reader.h"
 
 namespace e2e {
 
@@ -20,7 +20,7 @@ quillset::Bytes ProductPayload(const std::string& name, const std::string& fullN
 // Writes runtime + groups + script to FOLDER\NAME and returns the path;
 // empty on failure.
 std::string WriteInstaller(const std::string& folder, const std::string& name, const quillset::Bytes& script,
-                           const std::vector<quillset::FileGroup>& groups = {}, quillset::Bytes* bytes = nullptr);
+                           const std::vector<quillset::GroupPlan>& groups = {}, quillset::Bytes* bytes = nullptr);
 
 bool IsWizardFrame(HWND window);  // the frame dialog, not a message box
 

@@ -22,12 +22,9 @@ protected:
     void SetUp() override
     {
         folder_ = FreshFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
-        quillset::FileGroup group;
-        group.destination = "%InstallPath%";
-        quillset::PackageEntry entry;
-        entry.name = "readme.txt";
-        entry.data.assign(3000, 'q');
-        group.entries.push_back(entry);
+        quillset::GroupPlan group;
+        group.group.destination = "%InstallPath%";
+        group.files.push_back(quillset::FileSource(folder_ + "\\readme.txt", "readme.txt", std::string(3000, 'q')));
         ASSERT_FALSE(WriteInstaller(folder_, "pristine.exe", MinimalScript(), { group }, &package_).empty());
         size_t p = quillset::PackageOffsetOf(package_);
         size_t scriptStart = p + U32(package_, p + 4);

@@ -172,9 +172,7 @@ RunningWizard::RunningWizard(const WizardScript& script, const std::string& name
         size_t header = quillset::PackageOffsetOf(package);
         for (int i = 0; i < 4; i++)
             package[header + 8 + i] = static_cast<uint8_t>(unpacked >> (8 * i));
-        uint32_t sum = quillset::Adler32(package.data() + 40, package.size() - 40);
-        for (int i = 0; i < 4; i++)
-            package[0x24 + i] = static_cast<uint8_t>(sum >> (8 * i));
+        quillset::Reseal(package);
         if (!WriteFileBytes(path, package.data(), package.size()))
             return;
     }

@@ -1,22 +1,64 @@
-// A package read back as the runtime reads it, for the builder's tests: the
-// entries of its file groups with their contents inflated, and the records
-// and texts of its script. The checksum and the header's unpacked total are
-// checked on the way.
+// Packages for the tests of every suite: written by the builder's writer
+// from a script and groups put together by hand, and read back as the
+// runtime reads them: the entries of its file groups with their contents
+// inflated, and the records and texts of its script. The checksum and the
+// header's unpacked total are checked on the way.
 #pragma once
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 #include <zlib.h>
-#include "package_writer.h"
+#include "project.h"
 
 namespace quillset {
+
+inline Bytes ReadFileOf(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A file entry NAME at DEPTH whose content is CONTENT, written now to PATH.
+inline SourceFile FileSource(const std::string& path, const std::string& name, const std::string& content,
+                             uint32_t depth = 0)
+{
+    std::ofstream(path, std::ios::binary) << content;
+    SourceFile source;
+    source.path = path;
+    source.entry.name = name;
+    source.entry.parentIndex = depth;
+    return source;
+}
+
+// SCRIPT behind GROUPS written to OUTPUT by WritePackageFile, as a project
+// of no file of its own; the package's bytes. Throws BuildError.
+inline Bytes WritePackageOf(const Bytes& runtime, const Bytes& script, const std::vector<GroupPlan>& groups,
+                            const std::string& output)
+{
+    Project project;
+    project.script = script;
+    project.groups = groups;
+    BuildStats stats;
+    WritePackageFile(runtime, project, output, &stats);
+    return ReadFileOf(output);
+}
 
 inline uint32_t At32(const Bytes& b, size_t at)
 {
     return ReadU32(&b[at]);
+}
+
+// The checksum of PACKAGE's bytes as they are now, after a change it covers.
+inline void Reseal(Bytes& package)
+{
+    const uint32_t sum = Adler32(package.data() + CHECKSUM_START, package.size() - CHECKSUM_START);
+    for (int i = 0; i < 4; i++)
+        package[DOS_CHECKSUM + i] = static_cast<uint8_t>(sum >> (8 * i));
 }
 
 // Inflates as the runtime does: 4,096 input bytes per call, the stream taken
@@ -55,9 +97,11 @@ inline uint64_t InflateLikeTheRuntime(const uint8_t* data, uint64_t size,
 
 struct ReadEntry {
     std::string destination, name;
-    uint32_t depth = 0, size = 0, stored = 0;
+    uint32_t rule = 0, mode = 0, shared = 0;   // the group's
+    uint32_t depth = 0, size = 0, stored = 0, versionMS = 0, versionLS = 0;
     uint8_t flags = 0;
     bool isFile = false;
+    size_t dataAt = 0;   // the stored bytes' offset in the package
     Bytes content;
 };
 struct ReadText {
@@ -97,6 +141,9 @@ inline ReadPackageContents ReadPackage(const Bytes& b)
         for (size_t e = group + GROUP_HEADER_SIZE + destination.size() + 1; e < next;) {
             ReadEntry entry;
             entry.destination = destination;
+            entry.rule = At32(b, group + 4);
+            entry.mode = At32(b, group + 8);
+            entry.shared = At32(b, group + 12);
             entry.name = reinterpret_cast<const char*>(&b[e]);
             e += entry.name.size() + 1;
             entry.depth = At32(b, e);
@@ -105,8 +152,11 @@ inline ReadPackageContents ReadPackage(const Bytes& b)
             e += ENTRY_HEAD_SIZE;
             if (entry.isFile) {
                 entry.size = At32(b, e + 32);     // the attributes' size low
-                entry.stored = At32(b, e + 44);   // behind the two version words
-                const uint8_t* data = &b[e + FILE_RECORD_SIZE];
+                entry.versionMS = At32(b, e + 36);
+                entry.versionLS = At32(b, e + 40);
+                entry.stored = At32(b, e + 44);
+                entry.dataAt = e + FILE_RECORD_SIZE;
+                const uint8_t* data = &b[entry.dataAt];
                 if (entry.flags & ENTRY_COMPRESSED)
                     EXPECT_EQ(InflateLikeTheRuntime(data, entry.stored,
                                                     [&](const uint8_t* d, size_t n) {

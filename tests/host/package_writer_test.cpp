@@ -1,8 +1,11 @@
 // The package writer's layout, checked byte by byte against the format.
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <unistd.h>
 #include <zlib.h>
-#include "package_writer.h"
+#include "package_reader.h"
 
+namespace fs = std::filesystem;
 using namespace quillset;
 
 namespace {
@@ -20,19 +23,24 @@ Bytes Runtime(size_t n)
     return image;
 }
 
-Bytes Inflate(const uint8_t* data, size_t size, size_t expected)
+Bytes Inflate(const uint8_t* data, size_t size)
 {
-    Bytes out(expected);
-    z_stream z{};
-    inflateInit(&z);
-    z.next_in = const_cast<Bytef*>(data);
-    z.avail_in = static_cast<uInt>(size);
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    inflate(&z, Z_SYNC_FLUSH);
-    out.resize(z.total_out);
-    inflateEnd(&z);
+    Bytes out;
+    InflateLikeTheRuntime(data, size, [&](const uint8_t* d, size_t n) { out.insert(out.end(), d, d + n); });
     return out;
+}
+
+// The packages and their sources: a folder of the process's own, removed
+// when the suite ends.
+const struct Folder {
+    fs::path path = fs::temp_directory_path() / ("quillset-writer-" + std::to_string(::getpid()));
+    Folder() { fs::create_directories(path); }
+    ~Folder() { fs::remove_all(path); }
+} g_folder;
+
+Bytes Write(const Bytes& runtime, const Bytes& script, const std::vector<GroupPlan>& groups = {})
+{
+    return WritePackageOf(runtime, script, groups, (g_folder.path / "out.exe").string());
 }
 
 TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
@@ -40,20 +48,14 @@ TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
     ScriptWriter script;
     script.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\Demo" });
     Bytes scriptBytes = script.finish();
-    FileGroup group;
-    group.destination = "%InstallPath%";
-    group.overwriteRule = 1;
-    PackageEntry dir;
-    dir.name = "docs";
-    dir.isFile = false;
-    PackageEntry file;
-    file.name = "a.txt";
-    file.parentIndex = 1;
-    file.data = Bytes(1000, 'a');
-    group.entries = { dir, file };
-    Bytes package;
-    std::string error;
-    ASSERT_TRUE(WritePackage(Runtime(4096), { group }, scriptBytes, &package, &error)) << error;
+    GroupPlan group;
+    group.group.destination = "%InstallPath%";
+    group.group.overwriteRule = 1;
+    SourceFile dir;
+    dir.entry.name = "docs";
+    dir.entry.isFile = false;
+    group.files = { dir, FileSource((g_folder.path / "a.txt").string(), "a.txt", std::string(1000, 'a'), 1) };
+    Bytes package = Write(Runtime(4096), scriptBytes, { group });
 
     const size_t p = package[0x12] | package[0x13] << 8;
     EXPECT_EQ(p, 4096u);
@@ -79,12 +81,12 @@ TEST(PackageWriter, LayoutHeaderGroupsScriptAndChecksum)
     EXPECT_EQ(data[0], 0x78);
     EXPECT_EQ(data[1], 0xDA);
     EXPECT_EQ(0, memcmp(data + stored - 4, "\x00\x00\xFF\xFF", 4));
-    EXPECT_EQ(Inflate(data, stored, 1000), file.data);
+    EXPECT_EQ(Inflate(data, stored), Bytes(1000, 'a'));
 
     const size_t block = p + scriptOffset;
     EXPECT_EQ(U32(package, block), scriptBytes.size());
     EXPECT_EQ(U32(package, 0x1C), scriptBytes.size());
-    EXPECT_EQ(Inflate(&package[block + 4], package.size() - block - 4, scriptBytes.size()), scriptBytes);
+    EXPECT_EQ(Inflate(&package[block + 4], package.size() - block - 4), scriptBytes);
     EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
 }
 
@@ -109,9 +111,7 @@ TEST(PackageWriter, PackageOffsetAboveSixtyFourKibibytes)
     } cases[] = { { 65535, 65535 }, { 65536, 65536 + PACKAGE_OFFSET_PADDING }, { 70000, 70000 },
                   { 3 * 65536, 3 * 65536 + PACKAGE_OFFSET_PADDING } };
     for (const Case& c : cases) {
-        Bytes package;
-        std::string error;
-        ASSERT_TRUE(WritePackage(Runtime(c.image), {}, ScriptWriter().finish(), &package, &error)) << error;
+        Bytes package = Write(Runtime(c.image), ScriptWriter().finish());
         EXPECT_EQ(package[0x12] | package[0x13] << 8, static_cast<int>(c.p & 0xFFFF)) << c.image;
         EXPECT_EQ(package[0x20] | package[0x21] << 8, static_cast<int>(c.p >> 16)) << c.image;
         EXPECT_EQ(PackageOffsetOf(package), c.p);
@@ -119,10 +119,12 @@ TEST(PackageWriter, PackageOffsetAboveSixtyFourKibibytes)
         EXPECT_EQ(U32(package, c.p), 12u) << "PackageHeader at P";
         EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
     }
-    Bytes package;
-    std::string error;
-    EXPECT_FALSE(WritePackage(Bytes(100, 0x90), {}, {}, &package, &error));
-    EXPECT_EQ(error, "the runtime image is not a Windows executable");
+    try {
+        Write(Bytes(100, 0x90), {});
+        ADD_FAILURE() << "no error";
+    } catch (const BuildError& e) {
+        EXPECT_EQ(std::string(e.what()), "the runtime image is not a Windows executable");
+    }
 }
 
 // A PE32 or PE32+ image signed as Authenticode leaves it: CheckSum set, the
@@ -157,9 +159,7 @@ TEST(PackageWriter, PackagesArePreparedForSigning)
     for (uint16_t magic : { 0x10B, 0x20B }) {
         for (size_t image : { 4096, 4099, 4101 }) {
             SCOPED_TRACE(std::to_string(magic) + " " + std::to_string(image));
-            Bytes package;
-            std::string error;
-            ASSERT_TRUE(WritePackage(SignedRuntime(image, magic), {}, script.finish(), &package, &error)) << error;
+            Bytes package = Write(SignedRuntime(image, magic), script.finish());
             const size_t p = PackageOffsetOf(package);
             EXPECT_EQ(p, image) << "the image ends where its table began";
             const uint32_t security = magic == 0x10B ? PE32_SECURITY : PE32PLUS_SECURITY;
@@ -168,7 +168,7 @@ TEST(PackageWriter, PackagesArePreparedForSigning)
             EXPECT_EQ(U32(package, 0x80 + security + 4), 0u);
             EXPECT_EQ(package.size() % CERTIFICATE_ALIGNMENT, 0u);
             const size_t block = p + U32(package, p + 4);
-            EXPECT_EQ(Inflate(&package[block + 4], package.size() - block - 4, script.finish().size()), script.finish());
+            EXPECT_EQ(Inflate(&package[block + 4], package.size() - block - 4), script.finish());
             EXPECT_EQ(U32(package, 0x24), Adler32(package.data() + 40, package.size() - 40));
         }
     }

@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include "unit_helpers.h"
 #include "fixture_path.h"
 #include "package/package.h"
-#include "project.h"
+#include "package_reader.h"
 #include "resources/ids.h"
 #include "script/script.h"
 #include "startup/startup.h"
@@ -335,51 +334,36 @@ TEST_F(BuilderRoundTrip, ChineseProductNameReachesBothLanguagesTexts)
     EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 已经安装到您的计算机中。");
 }
 
+// The package's entries, the contents of compressed files as the runtime's
+// InflateStream gives them.
+std::vector<quillset::ReadEntry> EntriesAsTheWorkerReadsThem(const quillset::Bytes& b)
+{
+    std::vector<quillset::ReadEntry> entries = quillset::ReadPackage(b).entries;
+    for (quillset::ReadEntry& e : entries) {
+        if (!(e.flags & ENTRY_COMPRESSED))
+            continue;
+        e.content.assign(e.size, 0);
+        EXPECT_EQ(InflateStream(&b[e.dataAt], e.stored, e.content.data(), e.size, nullptr, 0), (int)e.size) << e.name;
+    }
+    return entries;
+}
+
+std::string Text(const quillset::Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // The file groups, walked as the install worker walks them: names, depths,
 // rules, versions and contents inflated by the runtime's InflateStream.
 TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
 {
     BuildAndLoad();
-    std::ifstream in(package_, std::ios::binary);
-    quillset::Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24; };
-    const size_t p = 4096;
     EXPECT_EQ(g_app.package.dataOffset, 12u);
     EXPECT_EQ(g_app.package.unpackedTotal, 10u + 3000 + 5 + fs::file_size(folder_ / "src" / "versioned.exe"));
-    struct Seen {
-        std::string destination, name, content;
-        uint32_t depth, rule, mode, shared, flags, ms, ls;
-    };
-    std::vector<Seen> seen;
-    for (size_t group = p + g_app.package.dataOffset; group < p + g_app.package.scriptOffset;) {
-        size_t next = p + u32(group);
-        std::string destination = reinterpret_cast<const char*>(&b[group + 20]);
-        for (size_t e = group + 21 + destination.size(); e < next;) {
-            Seen s{ destination, reinterpret_cast<const char*>(&b[e]), "", 0, u32(group + 4), u32(group + 8),
-                    u32(group + 12), 0, 0, 0 };
-            e += s.name.size() + 1;
-            s.depth = u32(e);
-            s.flags = b[e + 4];
-            e += 5;
-            if (s.flags & 1) {
-                uint32_t size = u32(e + 32), stored = u32(e + 44);
-                s.ms = u32(e + 36);
-                s.ls = u32(e + 40);
-                std::vector<BYTE> out(size + 1);
-                if (s.flags & 2)
-                    EXPECT_EQ(InflateStream(&b[e + 48], stored, out.data(), size, nullptr, 0), (int)size) << s.name;
-                else
-                    memcpy(out.data(), &b[e + 48], stored);
-                s.content.assign(reinterpret_cast<char*>(out.data()), size);
-                e += 48 + stored;
-            }
-            seen.push_back(s);
-        }
-        group = next;
-    }
+    std::vector<quillset::ReadEntry> seen = EntriesAsTheWorkerReadsThem(quillset::ReadFileOf(package_));
     ASSERT_EQ(seen.size(), 6u);
     EXPECT_EQ(seen[0].name, "one.txt");
-    EXPECT_EQ(seen[0].content, "first file");
+    EXPECT_EQ(Text(seen[0].content), "first file");
     EXPECT_EQ(seen[0].depth, 0u);
     EXPECT_EQ(seen[0].rule, 2u);
     EXPECT_EQ(seen[0].mode, 2u);
@@ -389,7 +373,7 @@ TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
     EXPECT_EQ(seen[2].name, "two.txt");
     EXPECT_EQ(seen[2].depth, 1u);
     EXPECT_EQ(seen[2].flags, 3u) << "compressed";
-    EXPECT_EQ(seen[2].content, std::string(3000, 'x'));
+    EXPECT_EQ(Text(seen[2].content), std::string(3000, 'x'));
     EXPECT_EQ(seen[3].name, "deeper");
     EXPECT_EQ(seen[3].depth, 1u);
     EXPECT_EQ(seen[4].name, "three.txt");
@@ -397,10 +381,9 @@ TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
     EXPECT_EQ(seen[5].destination, "%InstallPath%\\bin");
     EXPECT_EQ(seen[5].name, "versioned.exe");
     EXPECT_EQ(seen[5].flags, 1u) << "compress=no stores it";
-    EXPECT_EQ(seen[5].ms, 8u << 16);
-    EXPECT_EQ(seen[5].ls, 4506u);
-    std::ifstream exe(folder_ / "src" / "versioned.exe", std::ios::binary);
-    EXPECT_EQ(seen[5].content, std::string((std::istreambuf_iterator<char>(exe)), std::istreambuf_iterator<char>()));
+    EXPECT_EQ(seen[5].versionMS, 8u << 16);
+    EXPECT_EQ(seen[5].versionLS, 4506u);
+    EXPECT_EQ(seen[5].content, quillset::ReadFileOf((folder_ / "src" / "versioned.exe").string()));
 }
 
 // A file larger than the builder's compression piece (1 MiB) is one stream
@@ -413,18 +396,12 @@ TEST_F(BuilderRoundTrip, FileOfSeveralPiecesInflatesWhole)
     Write("src/long.txt", text);
     Write("p.qset", "[product]\nname=Pieces\n[files]\nsource=src\\long.txt\n");
     BuildAndLoad(1);
-    std::ifstream in(package_, std::ios::binary);
-    quillset::Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24; };
-    const size_t entry = 4096 + g_app.package.dataOffset + 21 + strlen("%InstallPath%");
-    ASSERT_STREQ(reinterpret_cast<const char*>(&b[entry]), "long.txt");
-    const size_t flags = entry + strlen("long.txt") + 1 + 4;
-    ASSERT_EQ(b[flags], 3) << "compressed";
-    const uint32_t size = u32(flags + 1 + 32), stored = u32(flags + 1 + 44);
-    ASSERT_EQ(size, text.size());
-    std::vector<BYTE> out(size);
-    EXPECT_EQ(InflateStream(&b[flags + 1 + 48], stored, out.data(), size, nullptr, 0), (int)size);
-    EXPECT_TRUE(std::string(reinterpret_cast<char*>(out.data()), size) == text);
+    std::vector<quillset::ReadEntry> seen = EntriesAsTheWorkerReadsThem(quillset::ReadFileOf(package_));
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_EQ(seen[0].name, "long.txt");
+    ASSERT_EQ(seen[0].flags, 3) << "compressed";
+    ASSERT_EQ(seen[0].size, text.size());
+    EXPECT_TRUE(Text(seen[0].content) == text);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "package/package.h"
 #include "environment/environment.h"
 #include "engine/engine.h"
-#include "package_writer.h"
+#include "package_reader.h"
 #include "dialog_answerer.h"
 #include "scratch_folder.h"
 
@@ -85,26 +85,17 @@ quillset::Bytes OneRecordScript()
 // A package behind a stand-in image of IMAGE_SIZE bytes.
 quillset::Bytes PackageBehind(size_t imageSize)
 {
-    quillset::Bytes image(imageSize, 0x90), package;
+    quillset::Bytes image(imageSize, 0x90);
     image[0] = 'M';
     image[1] = 'Z';
-    std::string error;
-    EXPECT_TRUE(quillset::WritePackage(image, {}, OneRecordScript(), &package, &error)) << error;
-    return package;
+    ScratchFolder folder("package_writer");
+    return quillset::WritePackageOf(image, OneRecordScript(), {}, folder / "setup.exe");
 }
 
 void PutU16(quillset::Bytes& bytes, size_t at, uint16_t value)
 {
     bytes[at] = static_cast<uint8_t>(value);
     bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-// The checksum of the bytes as they are now, for changes it covers.
-void Reseal(quillset::Bytes& bytes)
-{
-    uint32_t sum = quillset::Adler32(bytes.data() + CHECKSUM_START, bytes.size() - CHECKSUM_START);
-    for (int i = 0; i < 4; i++)
-        bytes[DOS_CHECKSUM + i] = static_cast<uint8_t>(sum >> (8 * i));
 }
 
 struct Loaded {
@@ -199,7 +190,7 @@ TEST(PackageOffset, OffsetsOutsideTheFileAreDamage)
         quillset::Bytes bytes = pristine;
         for (int i = 0; i < 4; i++)
             bytes[p + f.field + i] = static_cast<uint8_t>(f.value >> (8 * i));
-        Reseal(bytes);
+        quillset::Reseal(bytes);
         expectDamaged(bytes, f.what);
     }
 }
