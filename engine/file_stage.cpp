@@ -12,11 +12,10 @@
 #include "../resources/ids.h"
 #include <commctrl.h>
 
-// Data is read in pieces of INPUT_CHUNK and written in pieces of
-// OUTPUT_CHUNK: bounded memory for a file of any size, few enough calls that
-// the pieces cost nothing measurable. Every DATA_CHUNK written is a check
-// point.
-enum { DATA_CHUNK = 0x100000, INPUT_CHUNK = 0x10000, OUTPUT_CHUNK = 0x40000 };
+// Data is read in pieces of INPUT_CHUNK: bounded memory for a file of any
+// size, few enough calls that the pieces cost nothing measurable. Every
+// DATA_CHUNK written is a check point.
+enum { DATA_CHUNK = 0x100000, INPUT_CHUNK = 0x10000 };
 // The path line follows the entries at most ten times a second: each update
 // waits for the page to repaint, which costs more than writing a small file.
 enum { PATH_LINE_INTERVAL = 100 };
@@ -31,22 +30,8 @@ struct GroupHeader {
 };
 #pragma pack(pop)
 
-// With two processors a second thread writes one piece of a large file
-// while the worker inflates the next: the write's system time, about as much
-// as the inflate's, leaves the critical path. Without that thread the worker
-// writes each piece itself.
-struct PieceWriter {
-    HANDLE thread, pieceReady, pieceWritten;   // auto-reset events
-    BOOL stop;
-    HANDLE file;
-    const BYTE* piece;
-    DWORD length, error;
-};
-
 struct FileStage {
     InstallRun* run;
-    PieceWriter writer;
-    BYTE* pieces[2];       // OUTPUT_CHUNK each: one filled, one written
     ULONGLONG base;        // file offset of the PackageHeader
     DWORD dataSize;        // scriptOffset - dataOffset, the progress total
     GroupHeader group;
@@ -118,71 +103,13 @@ static void ShowProgress(FileStage* stage, DWORD position)
         SendMessageA(stage->run->progressBar, PBM_SETPOS, stage->shownPercent = percent, 0);
 }
 
-// 0, or the error of a failed write.
-static DWORD WritePiece(HANDLE file, const BYTE* piece, DWORD length)
-{
-    DWORD written;
-    if (!WriteFile(file, piece, length, &written, 0))
-        return GetLastError();
-    // A filling disk may take part of a piece and report success (Wine does).
-    return written == length ? 0 : ERROR_HANDLE_DISK_FULL;
-}
-
-static DWORD WINAPI WriterThread(void* context)
-{
-    PieceWriter* writer = (PieceWriter*)context;
-    while (WaitForSingleObject(writer->pieceReady, INFINITE) == WAIT_OBJECT_0 && !writer->stop) {
-        writer->error = WritePiece(writer->file, writer->piece, writer->length);
-        SetEvent(writer->pieceWritten);
-    }
-    return 0;
-}
-
 // One entry's data on its way from the package to FILE.
 struct EntryWriter {
     FileStage* stage;
     HANDLE file;
     ULONGLONG dataAt;
     DWORD stored, consumed, size, produced, entryPosition, error;
-    DWORD filled;          // bytes in the piece being filled
-    int filling;           // its index in stage->pieces
-    BOOL writing;          // the writer thread has the other piece
 };
-
-// Waits for the writer thread's piece; its error stops the entry.
-static void SettleWrite(EntryWriter* w)
-{
-    PieceWriter* writer = &w->stage->writer;
-    if (w->writing) {
-        WaitForSingleObject(writer->pieceWritten, INFINITE);
-        w->writing = FALSE;
-        if (!w->error)
-            w->error = writer->error;
-    }
-}
-
-// Writes the filled piece: the writer thread takes it when there is one and
-// the entry goes on, else it is written here. The last piece of an entry is
-// always written here, since the entry waits for it anyway.
-static void WriteFilled(EntryWriter* w, BOOL last)
-{
-    FileStage* stage = w->stage;
-    PieceWriter* writer = &stage->writer;
-    SettleWrite(w);
-    if (w->error || !w->filled)
-        return;
-    if (writer->thread && !last) {
-        writer->file = w->file;
-        writer->piece = stage->pieces[w->filling];
-        writer->length = w->filled;
-        w->writing = TRUE;
-        SetEvent(writer->pieceReady);
-        w->filling ^= 1;
-    } else {
-        w->error = WritePiece(w->file, stage->pieces[w->filling], w->filled);
-    }
-    w->filled = 0;
-}
 
 // The next piece of the entry's stored bytes; 0 at their end, or when the
 // package cannot be read there.
@@ -200,29 +127,20 @@ static unsigned TakeInput(void* context, unsigned char** next)
     return chunk;
 }
 
-// Takes a piece of output into the pieces that are written; non-zero, with
-// the error noted, stops the entry.
+// Writes a piece; non-zero, with the error noted, stops the entry.
 static int PutOutput(void* context, unsigned char* data, unsigned length)
 {
     EntryWriter* w = (EntryWriter*)context;
     FileStage* stage = w->stage;
+    DWORD written;
     if (length > w->size - w->produced) {
         w->error = ERROR_INVALID_DATA;
-        return 1;
-    }
-    DWORD before = w->produced;
-    w->produced += length;
-    while (length && !w->error) {
-        DWORD room = OUTPUT_CHUNK - w->filled;
-        DWORD taken = length < room ? length : room;
-        MoveMemory(stage->pieces[w->filling] + w->filled, data, taken);
-        w->filled += taken;
-        data += taken;
-        length -= taken;
-        if (w->filled == OUTPUT_CHUNK)
-            WriteFilled(w, FALSE);
-    }
-    if (!w->error) {
+    } else if (!WriteFile(w->file, data, length, &written, 0) || written != length) {
+        // A filling disk may take part of a piece and report success (Wine does).
+        w->error = written && written != length ? ERROR_HANDLE_DISK_FULL : GetLastError();
+    } else {
+        DWORD before = w->produced;
+        w->produced += length;
         ShowProgress(stage, w->entryPosition + w->consumed);
         ShowPath(stage, stage->unshownPath);
         // Each mebibyte of a large file is also a place to stop at, so that
@@ -251,9 +169,7 @@ static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, con
     w.stored = record->storedLength;
     w.size = record->attributes.nFileSizeLow;
     w.entryPosition = entryPosition;
-    if (!stage->pieces[0]) {
-        w.error = ERROR_NOT_ENOUGH_MEMORY;
-    } else if (compressed) {
+    if (compressed) {
         int result = InflatePieces(TakeInput, &w, PutOutput, &w);
         if (!w.error && result == Z_MEM_ERROR)
             w.error = ERROR_NOT_ENOUGH_MEMORY;
@@ -262,7 +178,6 @@ static DWORD WriteEntryData(FileStage* stage, HANDLE file, ULONGLONG dataAt, con
         for (unsigned length; (length = TakeInput(&w, &piece)) && !PutOutput(&w, piece, length);) {
         }
     }
-    WriteFilled(&w, TRUE);
     if (!w.error && w.produced != w.size)
         w.error = ERROR_INVALID_DATA;
     return w.error;
@@ -503,15 +418,6 @@ BOOL RunFileStage(InstallRun* run)
     stage.base = g_app.packageOffset;
     stage.levels = ListCreate(5);
     stage.shownPercent = (DWORD)-1;
-    stage.pieces[0] = (BYTE*)AllocMem(2 * OUTPUT_CHUNK);
-    stage.pieces[1] = stage.pieces[0] + OUTPUT_CHUNK;
-    PieceWriter* writer = &stage.writer;
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    writer->pieceReady = CreateEventA(0, FALSE, FALSE, 0);
-    writer->pieceWritten = CreateEventA(0, FALSE, FALSE, 0);
-    if (system.dwNumberOfProcessors > 1 && writer->pieceReady && writer->pieceWritten)
-        writer->thread = CreateThread(0, 0, WriterThread, writer, 0, 0);
     const PackageHeader* header = &g_app.package;
     BOOL damaged = header->dataOffset > header->scriptOffset;
     stage.dataSize = header->scriptOffset - header->dataOffset;
@@ -522,16 +428,6 @@ BOOL RunFileStage(InstallRun* run)
         g_install.installOk = FALSE;
         ReportDamagedPackage();
     }
-    if (writer->thread) {
-        writer->stop = TRUE;
-        SetEvent(writer->pieceReady);
-        WaitForSingleObject(writer->thread, INFINITE);
-    }
-    HANDLE handles[] = { writer->thread, writer->pieceReady, writer->pieceWritten };
-    for (int i = 0; i < 3; i++)
-        if (handles[i])
-            CloseHandle(handles[i]);
-    FreeMem(stage.pieces[0]);
     ListDestroy(&stage.levels);
     if (goOn)
         SendMessageA(run->progressBar, PBM_SETPOS, 100, 0);
