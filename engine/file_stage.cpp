@@ -257,39 +257,44 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     MoveMemory(&record, bytes, sizeof(record));
     ULONGLONG dataAt = recordAt + FILE_RECORD_SIZE;
 
-    BOOL existed = PathExists(path);
-    if (existed && !ShouldOverwrite(&stage->group, path, &record))
-        return TRUE;
-    ShowPath(stage, path);
-    DWORD attributes = existed ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-
+    // Most files are new: creating the file only where there is none tells
+    // whether one existed at the cost of the lookup that creating it takes
+    // anyway, under Wine a search of the folder.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    BOOL existed = FALSE;
     char* temporary = 0;
-    HANDLE file;
-    for (;;) {
-        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-        if (file != INVALID_HANDLE_VALUE)
-            break;
-        DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
-            return AskOpenFailed(stage, path, existed, error);
-        if (stage->group.sharedFiles
-            || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, WIZARD_FILE_IN_USE), path,
-                            MB_YESNO | MB_ICONWARNING) != IDYES) {
-            // In use: the data goes to a temporary file that replaces it at the next restart.
-            if (!(temporary = CreateTempFile(g_app.tempFolder)))
-                return Ask(stage, MESSAGE_CANNOT_PREPARE_REPLACEMENT, path, SystemErrorText(GetLastError()));
-            file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (file == INVALID_HANDLE_VALUE) {
+        existed = PathExists(path);
+        if (existed && !ShouldOverwrite(&stage->group, path, &record))
+            return TRUE;
+        DWORD attributes = existed ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+        for (;;) {
+            file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
             if (file != INVALID_HANDLE_VALUE)
                 break;
-            error = GetLastError();
-            DeleteFileA(temporary);
-            FreeMem(temporary);
-            return Ask(stage, MESSAGE_CANNOT_PREPARE_REPLACEMENT, path, SystemErrorText(error));
+            DWORD error = GetLastError();
+            if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+                return AskOpenFailed(stage, path, existed, error);
+            if (stage->group.sharedFiles
+                || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, WIZARD_FILE_IN_USE), path,
+                                MB_YESNO | MB_ICONWARNING) != IDYES) {
+                // In use: the data goes to a temporary file that replaces it at the next restart.
+                if (!(temporary = CreateTempFile(g_app.tempFolder)))
+                    return Ask(stage, MESSAGE_CANNOT_PREPARE_REPLACEMENT, path, SystemErrorText(GetLastError()));
+                file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+                if (file != INVALID_HANDLE_VALUE)
+                    break;
+                error = GetLastError();
+                DeleteFileA(temporary);
+                FreeMem(temporary);
+                return Ask(stage, MESSAGE_CANNOT_PREPARE_REPLACEMENT, path, SystemErrorText(error));
+            }
         }
     }
+    ShowPath(stage, path);
 
     DWORD error;
     BOOL goOn = TRUE;
