@@ -210,7 +210,7 @@ BOOL IsUserAdministrator(BOOL* isAdministrator)
 void RunComponentDetections()
 {
     g_requirements.ieVersionClass = GetInternetExplorerClass(DetectInternetExplorerBuild());
-    g_requirements.directXVersion = DetectDirectXVersion();
+    g_requirements.directXVersion = DIRECTX_NOT_PROBED;
     g_requirements.accessVersion = DetectAccessVersion();
     IsUserAdministrator(&g_requirements.isAdministrator);
     g_requirements.windowsVersion = GetWindowsVersionCode();

@@ -68,6 +68,9 @@ int CheckRequirements()
         return REQUIREMENT_ADMIN;
     if ((g_requirements.missingIEName = Shortfall(g_requirements.requiredIE, kIERows, kIEClasses, 0, g_requirements.ieVersionClass)))
         return REQUIREMENT_IE;
+    const char* requiredDirectX = g_requirements.requiredDirectX;
+    if (requiredDirectX && *requiredDirectX && g_requirements.directXVersion == DIRECTX_NOT_PROBED)
+        g_requirements.directXVersion = DetectDirectXVersion();
     if ((g_requirements.missingDirectXName = Shortfall(g_requirements.requiredDirectX, kDirectXRows, 0, kDirectXCodes,
                                               g_requirements.directXVersion)))
         return REQUIREMENT_DIRECTX;

@@ -262,6 +262,18 @@ TEST_F(Environment, DirectXOnWineIsNine)
     EXPECT_EQ(DetectDirectXVersion(), 0x900) << "D3D9 present: 9 whatever the value says";
 }
 
+TEST_F(Environment, DirectXIsProbedOnlyForAPackageThatRequiresIt)
+{
+    RunComponentDetections();
+    EXPECT_EQ(g_requirements.directXVersion, DIRECTX_NOT_PROBED);
+    g_requirements.requiredDirectX = (char*)"";
+    EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
+    EXPECT_EQ(g_requirements.directXVersion, DIRECTX_NOT_PROBED) << "an empty requirement asks for no probe";
+    g_requirements.requiredDirectX = (char*)"9.0";
+    EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
+    EXPECT_EQ(g_requirements.directXVersion, 0x900);
+}
+
 TEST_F(Environment, ObjectAccessOfAFolderAndAKey)
 {
     ASSERT_TRUE(LoadAccessCheckFunctions());
