@@ -342,7 +342,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
 static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
 {
     *damaged = TRUE;
-    const DWORD scriptOffset = g_app.package.scriptOffset;
+    const DWORD scriptOffset = g_package.header.scriptOffset;
     const BYTE* bytes = PackageBytes(stage->base + groupOffset, GROUP_HEADER_SIZE);
     if (!bytes)
         return FALSE;
@@ -369,7 +369,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
     while (goOn && offset < end) {
         if (!CheckPoint(stage->run))
             return FALSE;
-        ShowProgress(stage, offset - g_app.package.dataOffset);
+        ShowProgress(stage, offset - g_package.header.dataOffset);
         *damaged = TRUE;
         const char* name = PackageString(stage->base + offset, end - offset);
         if (!name || !IsPlainName(name))
@@ -394,7 +394,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
         if (path) {
             *damaged = FALSE;
             goOn = flags & ENTRY_FILE
-                       ? FileEntry(stage, path, stage->base + recordAt, flags, entryOffset - g_app.package.dataOffset)
+                       ? FileEntry(stage, path, stage->base + recordAt, flags, entryOffset - g_package.header.dataOffset)
                        : DirectoryEntry(stage, path, entryName, parent);
         }
         stage->unshownPath = 0;
@@ -412,10 +412,10 @@ BOOL RunFileStage(InstallRun* run)
     FileStage stage;
     ZeroMem(&stage, sizeof(stage));
     stage.run = run;
-    stage.base = g_app.packageOffset;
+    stage.base = g_package.offset;
     stage.levels = ListCreate(5);
     stage.shownPercent = (DWORD)-1;
-    const PackageHeader* header = &g_app.package;
+    const PackageHeader* header = &g_package.header;
     BOOL damaged = header->dataOffset > header->scriptOffset;
     stage.dataSize = header->scriptOffset - header->dataOffset;
     BOOL goOn = stage.levels && !damaged;

@@ -89,7 +89,7 @@ static void SettleVariables()
 // not the image's: its headers lose them.
 static void WriteUninstallerImage(const char* path)
 {
-    DWORD size = g_app.packageOffset, written;
+    DWORD size = g_package.offset, written;
     const BYTE* source = PackageBytes(0, size);
     BYTE* image = source ? (BYTE*)AllocMem(size) : 0;
     HANDLE file = image ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
@@ -161,7 +161,7 @@ static void WriteUninstallEntry(const char* uninstaller)
         const char* texts[ENTRY_TEXT_COUNT] = { g_app.productFullName, command, quiet, uninstaller,
                                                 GetVariable("%InstallPath%") };
         MoveMemory(texts + 5, g_app.entryDetails, sizeof(g_app.entryDetails));
-        DWORD numbers[] = { g_app.package.unpackedTotal >> 10, 1, 1 };
+        DWORD numbers[] = { g_package.header.unpackedTotal >> 10, 1, 1 };
         const char* name = kUninstallValues;
         for (int i = 0; i < ENTRY_VALUE_COUNT; i++, name += lstrlenA(name) + 1) {
             if (i >= ENTRY_TEXT_COUNT)

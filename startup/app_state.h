@@ -52,7 +52,6 @@ struct AppState {
     // gives (the rest of the line), else the rest of the line; null: none.
     const char* destinationArgument;
     const char* commandArgument;
-    HANDLE moduleFile;
     char* modulePath;
     char* moduleFolder;
     char* tempFolder;
@@ -61,11 +60,6 @@ struct AppState {
     HANDLE installDoneEvent;
     HANDLE pauseEvent;
     HANDLE accessToken;
-
-    DWORD packageOffset;
-    PackageHeader package;
-    BYTE* script;
-    DWORD scriptSize;
 
     StringList* csvFields;
     StringList* languageList;

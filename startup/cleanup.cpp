@@ -2,6 +2,7 @@
 // heap goes last, and with it every string and list of the run state.
 #include "startup.h"
 #include "../environment/environment.h"
+#include "../package/package.h"
 #include "../wizard/wizard.h"
 
 static void CloseIfOpen(HANDLE* handle)
@@ -20,7 +21,7 @@ void Cleanup()
             DeleteObject(objects[i]);
     if (g_app.richEditLibrary)
         FreeLibrary(g_app.richEditLibrary);
-    CloseIfOpen(&g_app.moduleFile);
+    CloseIfOpen(&g_package.moduleFile);
     CloseIfOpen(&g_app.logFile);
     CloseIfOpen(&g_app.uninstallDoneEvent);
     CloseIfOpen(&g_app.installDoneEvent);

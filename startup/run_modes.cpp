@@ -66,7 +66,7 @@ static BOOL TakeDestinationArgument()
 
 void RunInstaller()
 {
-    InterpretScript(g_app.script, g_app.scriptSize);
+    InterpretScript(g_package.script, g_package.scriptSize);
     // Unattended, the wizard runs hidden and nothing else is shown.
     if (g_unattended)
         g_app.backgroundEnabled = FALSE;
@@ -167,8 +167,8 @@ static void ReportRemoval(BOOL relocated)
 
 void RunUninstallerMode()
 {
-    CloseHandle(g_app.moduleFile);
-    g_app.moduleFile = 0;
+    CloseHandle(g_package.moduleFile);
+    g_package.moduleFile = 0;
     BOOL relocated = RunUninstaller(0);
     if (Signalled(g_app.uninstallDoneEvent))
         ReportRemoval(relocated);

@@ -1,6 +1,7 @@
 // The start-up steps. Each returns FALSE after showing its own failure message.
 #include "startup.h"
 #include "../environment/environment.h"
+#include "../package/package.h"
 #include "../resources/ids.h"
 
 
@@ -171,10 +172,10 @@ BOOL StartupStep(int step)
         return TRUE;
     }
     case STARTUP_MODULE_FILE:
-        g_app.moduleFile = CreateFileA(g_app.modulePath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+        g_package.moduleFile = CreateFileA(g_app.modulePath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                                        FILE_FLAG_SEQUENTIAL_SCAN, 0);
-        if (g_app.moduleFile == INVALID_HANDLE_VALUE) {
-            g_app.moduleFile = 0;
+        if (g_package.moduleFile == INVALID_HANDLE_VALUE) {
+            g_package.moduleFile = 0;
             return Fail("Error opening itself.", 0);
         }
         return TRUE;

@@ -3,6 +3,7 @@
 #include "wizard.h"
 #include "../script/script.h"
 #include "../environment/environment.h"
+#include "../package/package.h"
 
 // Edit texts and browse results: 32,767 characters and the NUL.
 enum { FOLDER_TEXT_SIZE = 32768 };
@@ -137,7 +138,7 @@ void InitDestinationPage(HWND page)
     StripTrailingSlash(folder);
     SetWindowTextA(edit, folder);
     char text[16];
-    wsprintfA(text, "%u Kb", g_app.package.unpackedTotal >> 10);
+    wsprintfA(text, "%u Kb", g_package.header.unpackedTotal >> 10);
     SetDlgItemTextA(page, IDC_SPACE_REQUIRED, text);
     // Without a script text the label's template text is the pattern.
     StringList** texts = g_app.pages[SLOT_DESTINATION].texts;
@@ -256,7 +257,7 @@ BOOL ValidateDestination(HWND frame, HWND page)
     } else {
         char root[MAX_PATH];
         FreeSpaceRoot(existing, root);
-        if (GetFreeSpace(root) < g_app.package.unpackedTotal) {
+        if (GetFreeSpace(root) < g_package.header.unpackedTotal) {
             entry = MESSAGE_NOT_ENOUGH_SPACE;
         } else {
             // Creating the folder needs the right to add a subfolder to the

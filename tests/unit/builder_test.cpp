@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include "unit_helpers.h"
+#include "run_state_test.h"
 #include "fixture_path.h"
 #include "package/package.h"
 #include "project.h"
@@ -178,9 +179,7 @@ class BuilderRoundTrip : public testing::Test {
 protected:
     void SetUp() override
     {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ZeroMemory(&g_requirements, sizeof(g_requirements));
-        ZeroMemory(&g_install, sizeof(g_install));
+        ZeroRunState();
         ASSERT_TRUE(StartupStep(0));
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
@@ -217,10 +216,10 @@ protected:
         package_ = (folder_ / "setup.exe").string();
         quillset::WritePackageFile(runtime, project, package_, &stats);
         EXPECT_EQ(stats.filesIn, files);
-        g_app.moduleFile = CreateFileA(package_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(g_app.moduleFile, INVALID_HANDLE_VALUE);
+        g_package.moduleFile = CreateFileA(package_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(g_package.moduleFile, INVALID_HANDLE_VALUE);
         ASSERT_EQ(LoadPackage(), PACKAGE_LOADED) << "the checksum verifies";
-        InterpretScript(g_app.script, g_app.scriptSize);
+        InterpretScript(g_package.script, g_package.scriptSize);
     }
     fs::path folder_;
     std::string package_;
@@ -344,14 +343,14 @@ TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
     quillset::Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24; };
     const size_t p = 4096;
-    EXPECT_EQ(g_app.package.dataOffset, 12u);
-    EXPECT_EQ(g_app.package.unpackedTotal, 10u + 3000 + 5 + fs::file_size(folder_ / "src" / "versioned.exe"));
+    EXPECT_EQ(g_package.header.dataOffset, 12u);
+    EXPECT_EQ(g_package.header.unpackedTotal, 10u + 3000 + 5 + fs::file_size(folder_ / "src" / "versioned.exe"));
     struct Seen {
         std::string destination, name, content;
         uint32_t depth, rule, mode, shared, flags, ms, ls;
     };
     std::vector<Seen> seen;
-    for (size_t group = p + g_app.package.dataOffset; group < p + g_app.package.scriptOffset;) {
+    for (size_t group = p + g_package.header.dataOffset; group < p + g_package.header.scriptOffset;) {
         size_t next = p + u32(group);
         std::string destination = reinterpret_cast<const char*>(&b[group + 20]);
         for (size_t e = group + 21 + destination.size(); e < next;) {
@@ -416,7 +415,7 @@ TEST_F(BuilderRoundTrip, FileOfSeveralPiecesInflatesWhole)
     std::ifstream in(package_, std::ios::binary);
     quillset::Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24; };
-    const size_t entry = 4096 + g_app.package.dataOffset + 21 + strlen("%InstallPath%");
+    const size_t entry = 4096 + g_package.header.dataOffset + 21 + strlen("%InstallPath%");
     ASSERT_STREQ(reinterpret_cast<const char*>(&b[entry]), "long.txt");
     const size_t flags = entry + strlen("long.txt") + 1 + 4;
     ASSERT_EQ(b[flags], 3) << "compressed";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "unit_helpers.h"
+#include "run_state_test.h"
 #include "environment/environment.h"
 #include "engine/engine.h"
 #include "fixture_path.h"
@@ -75,9 +76,7 @@ class Environment : public testing::Test {
 protected:
     void SetUp() override
     {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ZeroMemory(&g_requirements, sizeof(g_requirements));
-        ZeroMemory(&g_install, sizeof(g_install));
+        ZeroRunState();
         ASSERT_TRUE(LoadShellFolderFunctions());
     }
     void TearDown() override { UnloadShellFolderFunctions(); }

@@ -3,16 +3,24 @@
 #pragma once
 #include <gtest/gtest.h>
 #include "startup/startup.h"
+#include "package/package.h"
 #include "environment/environment.h"
 #include "engine/engine.h"
+
+// Every record of the run state as the process starts: zeroed.
+inline void ZeroRunState()
+{
+    ZeroMemory(&g_app, sizeof(g_app));
+    ZeroMemory(&g_package, sizeof(g_package));
+    ZeroMemory(&g_requirements, sizeof(g_requirements));
+    ZeroMemory(&g_install, sizeof(g_install));
+}
 
 class RunStateTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ZeroMemory(&g_requirements, sizeof(g_requirements));
-        ZeroMemory(&g_install, sizeof(g_install));
+        ZeroRunState();
         ASSERT_TRUE(StartupStep(0));
     }
     void TearDown() override

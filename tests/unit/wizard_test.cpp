@@ -247,7 +247,7 @@ protected:
 TEST_F(DestinationPage, InitialisationShowsFolderAndSpace)
 {
     SetVariable("%InstallPath%", "c:\\Program Files\\Demo\\");
-    g_app.package.unpackedTotal = (5 << 20) + 1023;
+    g_package.header.unpackedTotal = (5 << 20) + 1023;
     Page page;
     InitDestinationPage(page.window);
     EXPECT_EQ(page.Text(IDC_FOLDER_EDIT), "c:\\Program Files\\Demo");
@@ -295,7 +295,7 @@ TEST_F(DestinationPage, NextChecksFormExistenceAndSpace)
     EXPECT_FALSE(ValidateDestination(page.window, page.window));
     page.SetFolder(std::string(1, MissingDrive()) + ":\\Demo");
     EXPECT_FALSE(ValidateDestination(page.window, page.window));
-    g_app.package.unpackedTotal = 1000;
+    g_package.header.unpackedTotal = 1000;
     page.SetFolder(folder.path() + "\\New\\Sub");
     EXPECT_TRUE(ValidateDestination(page.window, page.window));
     page.SetFolder(folder.path());
@@ -314,10 +314,10 @@ TEST_F(DestinationPage, NextAcceptsAShareWithEnoughSpace)
         GTEST_SKIP() << "no share under Wine's UNC folder";
     Page page;
     DialogAnswerer answers;
-    g_app.package.unpackedTotal = 1 << 20;
+    g_package.header.unpackedTotal = 1 << 20;
     page.SetFolder("\\\\quillset-host\\share\\Demo");
     EXPECT_TRUE(ValidateDestination(page.window, page.window));
-    g_app.package.unpackedTotal = 0;
+    g_package.header.unpackedTotal = 0;
     page.SetFolder("\\\\quillset-host\\missing\\Demo");
     EXPECT_FALSE(ValidateDestination(page.window, page.window));
     EXPECT_EQ(answers.texts, (std::vector<std::string>{ "nothing exists" }));
