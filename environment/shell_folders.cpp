@@ -10,14 +10,15 @@ BOOL LoadShellFolderFunctions()
 {
     if (!g_app.folderPath && !(g_app.folderPath = (char*)AllocMem(FOLDER_PATH_SIZE)))
         return FALSE;
-    // Where each function of kNames goes; the last two exist by ordinal only.
+    // Where each function of kNames goes; the last two, whose names are
+    // empty, exist by ordinal only.
     static FARPROC* const kSlots[] = {
         (FARPROC*)&g_shell.getFolderLocation,        (FARPROC*)&g_shell.getSpecialFolderPath,
         (FARPROC*)&g_shell.getSpecialFolderLocation, (FARPROC*)&g_shell.getPathFromIdList,
         (FARPROC*)&g_shell.freeIdList,               (FARPROC*)&g_shell.idListSize,
     };
     static const char kNames[] = "SHGetFolderLocation\0SHGetSpecialFolderPathA\0SHGetSpecialFolderLocation\0"
-                                 "SHGetPathFromIDList\0";
+                                 "SHGetPathFromIDList\0\0";
     const char* name = kNames;
     for (int i = 0; i < 6; i++) {
         FARPROC* slot = kSlots[i];
