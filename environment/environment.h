@@ -7,12 +7,10 @@
 // What the script requires of the machine (the requirements record) and
 // what start-up found on it; written by the script and the detections,
 // read by the requirement check.
+enum { REQUIRED_WINDOWS, REQUIRED_DIRECTX, REQUIRED_IE, REQUIRED_ACCESS, REQUIRED_RELEASE_COUNT };
 struct Requirements {
-    // Null or empty: none. The four strings lie one after the other.
-    char* requiredWindows;
-    char* requiredDirectX;
-    char* requiredIE;
-    char* requiredAccess;
+    // The releases in the record's order; null or empty: none.
+    char* required[REQUIRED_RELEASE_COUNT];
     BOOL requireAdministrator;
     // The release a failed check names; points into releaseName.
     const char* missingWindowsName;

@@ -61,7 +61,7 @@ void Replace(char** slot, char* value)
     *slot = value;
 }
 
-// COUNT strings into the run state's adjacent fields from FIELDS on.
+// COUNT strings into the array FIELDS.
 void TakeStrings(Payload& p, char** fields, int count)
 {
     for (int i = 0; i < count; i++)
@@ -276,8 +276,7 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         ReadProductRecord(p);
         break;
     case RECORD_REQUIREMENTS:
-        // The four requirement strings lie one after the other in the run state.
-        TakeStrings(p, &g_requirements.requiredWindows, 4);
+        TakeStrings(p, g_requirements.required, REQUIRED_RELEASE_COUNT);
         g_requirements.requireAdministrator = TakeNumber(p, 1) != 0;
         break;
     case RECORD_ENTRY_DETAILS:

@@ -284,10 +284,10 @@ TEST_F(BuilderRoundTrip, DocumentsAndRequirementsArriveAsWritten)
     BuildAndLoad();
     EXPECT_EQ(Str(g_app.licenceText), "The licence.");
     EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 Information}");
-    EXPECT_EQ(Str(g_requirements.requiredWindows), "XP");
-    EXPECT_EQ(Str(g_requirements.requiredDirectX), "8.1");
-    EXPECT_EQ(Str(g_requirements.requiredIE), "5.5SP2");
-    EXPECT_EQ(Str(g_requirements.requiredAccess), "2000SR1");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_WINDOWS]), "XP");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_DIRECTX]), "8.1");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_IE]), "5.5SP2");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_ACCESS]), "2000SR1");
     EXPECT_TRUE(g_requirements.requireAdministrator);
 }
 

@@ -382,8 +382,8 @@ TEST_F(Script, ListsAndSettings)
     EXPECT_EQ(Str(ListGet(g_app.lists.iniEntries, 0)), "C:\\Windows\\demo.ini,Main,Key,Value,0");
     EXPECT_EQ(Str(ListGet(g_app.lists.associations, 0)), ".dmo,Demo.File,,Demo file,,C:\\Windows\\x.exe \"%1\",,");
     EXPECT_EQ(Str(ListGet(g_app.lists.backgroundCaptions, 0)), "\"C:\\Windows\",right,bottom,10,10");
-    EXPECT_EQ(Str(g_requirements.requiredWindows), "XP");
-    EXPECT_EQ(Str(g_requirements.requiredAccess), "2000");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_WINDOWS]), "XP");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_ACCESS]), "2000");
     EXPECT_FALSE(g_requirements.requireAdministrator);   // record 16 above has no u8: malformed, stops here
     EXPECT_FALSE(g_app.backgroundEnabled);
 }
@@ -402,8 +402,8 @@ TEST_F(Script, SettingRecords)
     s.record(RECORD_LICENCE_TEXT, { "licence 2" });
     s.record(RECORD_INFO_TEXT, { "{\\rtf1 info}" });
     Run(s);
-    EXPECT_EQ(Str(g_requirements.requiredWindows), "NT");
-    EXPECT_EQ(Str(g_requirements.requiredIE), "5.5SP2");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_WINDOWS]), "NT");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_IE]), "5.5SP2");
     EXPECT_TRUE(g_requirements.requireAdministrator);
     EXPECT_TRUE(g_app.backgroundEnabled);
     EXPECT_EQ(g_app.gradientColors[0], RGB(0x11, 0x22, 0x33));
