@@ -9,8 +9,6 @@
 #include "../engine/engine.h"
 #include "../uninstall/uninstall.h"
 
-AppState g_app;
-
 #ifdef _WIN64
 extern decltype(&MessageBoxA) g_messageBox asm("__imp_MessageBoxA");
 #else

@@ -4,6 +4,7 @@
 #include "../package/package.h"
 #include "../resources/ids.h"
 
+AppState g_app;
 
 static BOOL Fail(const char* format, const char* argument)
 {

@@ -7,8 +7,6 @@
 #include <initializer_list>
 #include "environment/environment.h"
 
-AppState g_app;
-
 namespace {
 
 void Line(const char* key, const char* value)
