@@ -3,6 +3,7 @@
 // files that cannot be written, and temporary copies of files in use that
 // replace them at the next restart.
 #include "engine.h"
+#include "../startup/app_state.h"
 #include "files.h"
 #include "install_log.h"
 #include "integration.h"
@@ -223,7 +224,7 @@ static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name,
                && !Ask(stage, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(error))) {
         return FALSE;
     }
-    AppendLogLine(g_app.logFile, LOG_FOLDER, path, TRUE, TRUE);
+    AppendLogLine(g_log.logFile, LOG_FOLDER, path, TRUE, TRUE);
     ListSetAt(stage->levels, parent + 1, name);
     return TRUE;
 }
@@ -275,7 +276,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
         if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
             return AskOpenFailed(stage, path, existed, error);
         if (stage->group.sharedFiles
-            || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, WIZARD_FILE_IN_USE), path,
+            || ShowMessage1(stage->run->page, g_product.captionText, GetText(g_product.textsWizard, WIZARD_FILE_IN_USE), path,
                             MB_YESNO | MB_ICONWARNING) != IDYES) {
             // In use: the data goes to a temporary file that replaces it at the next restart.
             if (!(temporary = CreateTempFile(g_app.tempFolder)))
@@ -296,7 +297,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     while ((error = WriteEntryData(stage, file, dataAt, &record, flags & ENTRY_COMPRESSED, entryPosition))
            && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)) {
         // After OK the user has freed space: the file is written again from its start.
-        if (ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsMessages, MESSAGE_DISK_FULL), path,
+        if (ShowMessage1(stage->run->page, g_product.captionText, GetText(g_product.textsMessages, MESSAGE_DISK_FULL), path,
                          MB_OKCANCEL | MB_ICONSTOP) == IDCANCEL) {
             goOn = FALSE;
             break;
@@ -319,20 +320,20 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     CloseHandle(file);
     SetFileAttributesA(written, times->dwFileAttributes);
     if (temporary) {
-        ListAppend(g_app.lists.pendingTempFiles, temporary);
-        ListAppend(g_app.lists.pendingTargets, path);
-        ListAppend(g_app.lists.pendingFlags, stage->group.sharedFiles ? "1" : "0");
+        ListAppend(g_install.pendingTempFiles, temporary);
+        ListAppend(g_install.pendingTargets, path);
+        ListAppend(g_install.pendingFlags, stage->group.sharedFiles ? "1" : "0");
         FreeMem(temporary);
         // After the restart the file is this installation's: the final log
         // names it for the removal, the temporary log does not (a rollback
         // keeps the file that is there now).
-        AppendLogLine(g_app.logFile, stage->group.sharedFiles ? LOG_SHARED_FILE : LOG_FILE, path, FALSE, FALSE);
+        AppendLogLine(g_log.logFile, stage->group.sharedFiles ? LOG_SHARED_FILE : LOG_FILE, path, FALSE, FALSE);
     } else if (stage->group.sharedFiles) {
-        AppendLogLine(g_app.logFile, LOG_SHARED_FILE, path, TRUE, FALSE);
+        AppendLogLine(g_log.logFile, LOG_SHARED_FILE, path, TRUE, FALSE);
         UpdateSharedDllCount(path, FALSE);
     } else {
         // A file that was there before is never deleted by a rollback.
-        AppendLogLine(g_app.logFile, LOG_FILE, path, !existed, FALSE);
+        AppendLogLine(g_log.logFile, LOG_FILE, path, !existed, FALSE);
     }
     return TRUE;
 }
@@ -363,7 +364,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
     *damaged = FALSE;
     ListSetAt(stage->levels, 0, destination);
     ShowLine(stage->run->page, IDC_FILE_TEXT, destination);
-    BOOL goOn = CreateFolderChain(destination, g_app.logFile, stage->run->page);
+    BOOL goOn = CreateFolderChain(destination, g_log.logFile, stage->run->page);
     FreeMem(destination);
 
     while (goOn && offset < end) {

@@ -1,6 +1,6 @@
 // Environment probing: special folders, component detection, requirements, restart.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
 #include <shlobj.h>
 #include <accctrl.h>
 
@@ -42,7 +42,7 @@ int GetInternetExplorerClass(int build);
 int DetectDirectXVersion();
 int DetectAccessVersion();
 BOOL IsUserAdministrator(BOOL* isAdministrator);
-// Fills the detection fields of the run state, in the order start-up needs.
+// Fills the detection fields of Requirements, in the order start-up needs.
 void RunComponentDetections();
 
 BOOL LoadAccessCheckFunctions();
@@ -65,7 +65,7 @@ void UnloadShellFolderFunctions();
 BOOL GetSpecialFolderPath(char* buffer, int folder);
 BOOL GetSpecialFolderIdList(HWND owner, int folder, LPITEMIDLIST* list);
 // The path of FolderMacro ENTRY (35 and above count as <Temp>), in the shared
-// result buffer g_app.folderPath that the next call overwrites.
+// result buffer folderPath (AppState) that the next call overwrites.
 char* ResolveFolderMacro(int entry);
 
 enum { REQUIREMENTS_MET, REQUIREMENT_ADMIN, REQUIREMENT_NT, REQUIREMENT_WINDOWS,

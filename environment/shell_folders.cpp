@@ -2,6 +2,8 @@
 // then the registry, then a path composed from other folders; the temporary
 // folder when everything else comes up empty.
 #include "environment.h"
+#include "../startup/app_state.h"
+#include "../package/script_format.h"
 
 ShellFolderFunctions g_shell;
 static HMODULE s_shell32;

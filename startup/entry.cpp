@@ -2,6 +2,7 @@
 // uninstaller, the message loop and the finishing. The exit code is 0 but
 // for unattended runs.
 #include "startup.h"
+#include "app_state.h"
 #include "../package/package.h"
 #include "../script/script.h"
 #include "../environment/environment.h"
