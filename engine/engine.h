@@ -1,12 +1,15 @@
 // Installation engine: page actions, programs, file replacement.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
 
 // What an installation came to, for the finish page and the finishing:
 // written by the script (the restart option), the worker and the finish
 // page. installOk is TRUE while nothing was skipped.
 struct InstallResults {
     BOOL installOk, restartRequired, restartNow, filesPendingReplace;
+    StringList* pendingTempFiles;  // files in use: the new file's temporary copy,
+    StringList* pendingTargets;    // the path it replaces at the next restart,
+    StringList* pendingFlags;      // "1" for a shared file, else "0"
 };
 extern InstallResults g_install;
 

@@ -3,6 +3,7 @@
 // files that cannot be written, and temporary copies of files in use that
 // replace them at the next restart.
 #include "engine.h"
+#include "../startup/app_state.h"
 #include "files.h"
 #include "install_log.h"
 #include "integration.h"
@@ -223,7 +224,7 @@ static BOOL DirectoryEntry(FileStage* stage, const char* path, const char* name,
                && !Ask(stage, MESSAGE_CANNOT_CREATE_FOLDER, path, SystemErrorText(error))) {
         return FALSE;
     }
-    AppendLogLine(g_app.logFile, LOG_FOLDER, path, TRUE, TRUE);
+    AppendLogLine(g_log.logFile, LOG_FOLDER, path, TRUE, TRUE);
     ListSetAt(stage->levels, parent + 1, name);
     return TRUE;
 }
@@ -278,7 +279,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
             if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
                 return AskOpenFailed(stage, path, existed, error);
             if (stage->group.sharedFiles
-                || ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsWizard, WIZARD_FILE_IN_USE), path,
+                || ShowMessage1(stage->run->page, g_product.captionText, GetText(g_product.textsWizard, WIZARD_FILE_IN_USE), path,
                                 MB_YESNO | MB_ICONWARNING) != IDYES) {
                 // In use: the data goes to a temporary file that replaces it at the next restart.
                 if (!(temporary = CreateTempFile(g_app.tempFolder)))
@@ -301,7 +302,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     while ((error = WriteEntryData(stage, file, dataAt, &record, flags & ENTRY_COMPRESSED, entryPosition))
            && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)) {
         // After OK the user has freed space: the file is written again from its start.
-        if (ShowMessage1(stage->run->page, g_app.captionText, GetText(g_app.textsMessages, MESSAGE_DISK_FULL), path,
+        if (ShowMessage1(stage->run->page, g_product.captionText, GetText(g_product.textsMessages, MESSAGE_DISK_FULL), path,
                          MB_OKCANCEL | MB_ICONSTOP) == IDCANCEL) {
             goOn = FALSE;
             break;
@@ -327,20 +328,20 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
     if (existed || temporary || times->dwFileAttributes != FILE_ATTRIBUTE_ARCHIVE)
         SetFileAttributesA(written, times->dwFileAttributes);
     if (temporary) {
-        ListAppend(g_app.lists.pendingTempFiles, temporary);
-        ListAppend(g_app.lists.pendingTargets, path);
-        ListAppend(g_app.lists.pendingFlags, stage->group.sharedFiles ? "1" : "0");
+        ListAppend(g_install.pendingTempFiles, temporary);
+        ListAppend(g_install.pendingTargets, path);
+        ListAppend(g_install.pendingFlags, stage->group.sharedFiles ? "1" : "0");
         FreeMem(temporary);
         // After the restart the file is this installation's: the final log
         // names it for the removal, the temporary log does not (a rollback
         // keeps the file that is there now).
-        AppendLogLine(g_app.logFile, stage->group.sharedFiles ? LOG_SHARED_FILE : LOG_FILE, path, FALSE, FALSE);
+        AppendLogLine(g_log.logFile, stage->group.sharedFiles ? LOG_SHARED_FILE : LOG_FILE, path, FALSE, FALSE);
     } else if (stage->group.sharedFiles) {
-        AppendLogLine(g_app.logFile, LOG_SHARED_FILE, path, TRUE, FALSE);
+        AppendLogLine(g_log.logFile, LOG_SHARED_FILE, path, TRUE, FALSE);
         UpdateSharedDllCount(path, FALSE);
     } else {
         // A file that was there before is never deleted by a rollback.
-        AppendLogLine(g_app.logFile, LOG_FILE, path, !existed, FALSE);
+        AppendLogLine(g_log.logFile, LOG_FILE, path, !existed, FALSE);
     }
     return TRUE;
 }
@@ -350,7 +351,7 @@ static BOOL FileEntry(FileStage* stage, const char* path, ULONGLONG recordAt, BY
 static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
 {
     *damaged = TRUE;
-    const DWORD scriptOffset = g_app.package.scriptOffset;
+    const DWORD scriptOffset = g_package.header.scriptOffset;
     const BYTE* bytes = PackageBytes(stage->base + groupOffset, GROUP_HEADER_SIZE);
     if (!bytes)
         return FALSE;
@@ -371,13 +372,13 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
     *damaged = FALSE;
     ListSetAt(stage->levels, 0, destination);
     ShowLine(stage->run->page, IDC_FILE_TEXT, destination);
-    BOOL goOn = CreateFolderChain(destination, g_app.logFile, stage->run->page);
+    BOOL goOn = CreateFolderChain(destination, g_log.logFile, stage->run->page);
     FreeMem(destination);
 
     while (goOn && offset < end) {
         if (!CheckPoint(stage->run))
             return FALSE;
-        ShowProgress(stage, offset - g_app.package.dataOffset);
+        ShowProgress(stage, offset - g_package.header.dataOffset);
         *damaged = TRUE;
         const char* name = PackageString(stage->base + offset, end - offset);
         if (!name || !IsPlainName(name))
@@ -402,7 +403,7 @@ static BOOL FileGroup(FileStage* stage, DWORD groupOffset, BOOL* damaged)
         if (path) {
             *damaged = FALSE;
             goOn = flags & ENTRY_FILE
-                       ? FileEntry(stage, path, stage->base + recordAt, flags, entryOffset - g_app.package.dataOffset)
+                       ? FileEntry(stage, path, stage->base + recordAt, flags, entryOffset - g_package.header.dataOffset)
                        : DirectoryEntry(stage, path, entryName, parent);
         }
         stage->unshownPath = 0;
@@ -420,10 +421,10 @@ BOOL RunFileStage(InstallRun* run)
     FileStage stage;
     ZeroMem(&stage, sizeof(stage));
     stage.run = run;
-    stage.base = g_app.packageOffset;
+    stage.base = g_package.offset;
     stage.levels = ListCreate(5);
     stage.shownPercent = (DWORD)-1;
-    const PackageHeader* header = &g_app.package;
+    const PackageHeader* header = &g_package.header;
     BOOL damaged = header->dataOffset > header->scriptOffset;
     stage.dataSize = header->scriptOffset - header->dataOffset;
     BOOL goOn = stage.levels && !damaged;

@@ -1,6 +1,7 @@
 // Folders of an installation: creating folder chains with logging and error
 // questions, emptiness tests, file name parts and deleting whole trees.
 #include "files.h"
+#include "../startup/app_state.h"
 #include "engine.h"
 #include "install_log.h"
 #include "../environment/environment.h"

@@ -3,8 +3,11 @@
 // rollback reads. Lines are "code,fields" with a line feed; fields hold no
 // comma, except escaped in the lines whose code is in upper case.
 #include "install_log.h"
+#include "../startup/app_state.h"
 #include "../script/script.h"
+#include "../wizard/wizard.h"
 
+InstallLog g_log;
 extern const char kLogHeader[] = "=== Quillset log file ===";
 static const char kFieldCounts[] = LOG_FIELD_COUNTS;
 
@@ -21,7 +24,7 @@ static void WriteText(HANDLE file, const char* text)
 // of comparisons.
 static BOOL HashLines(const StringList* lines)
 {
-    LogLineHashes* hashes = &g_app.logLineHashes;
+    LogLineHashes* hashes = &g_log.logLineHashes;
     int count = ListCount(lines);
     if (hashes->count > count)
         hashes->count = 0;
@@ -43,12 +46,12 @@ static BOOL HashLines(const StringList* lines)
 // to FILE.
 static void RecordEntry(HANDLE file, const char* entry, BOOL writeNow, BOOL unique)
 {
-    StringList* lines = g_app.lists.logLines;
+    StringList* lines = g_log.logLines;
     BOOL hashed = HashLines(lines);
     DWORD hash = TextHash(entry);
     BOOL seen = FALSE;
     for (int i = 0; unique && !seen && i < ListCount(lines); i++)
-        seen = (!hashed || g_app.logLineHashes.items[i] == hash) && *ListGet(lines, i) == *entry && SameText(ListGet(lines, i), entry);
+        seen = (!hashed || g_log.logLineHashes.items[i] == hash) && *ListGet(lines, i) == *entry && SameText(ListGet(lines, i), entry);
     if (!seen && ListAppend(lines, entry) >= 0 && writeNow)
         WriteText(file, entry);
 }
@@ -125,7 +128,7 @@ void AppendLogFields(HANDLE file, char code, const char* const* fields, int coun
 
 void AppendLogLine(HANDLE file, char code, const char* text, BOOL writeNow, BOOL checkExclusions)
 {
-    const StringList* specialFolders = g_app.lists.folderMacroPaths;
+    const StringList* specialFolders = g_workLists[WORK_FOLDER_MACRO_PATHS];
     for (int i = 0; text && checkExclusions && i < ListCount(specialFolders); i++)
         if (SameText(text, ListGet(specialFolders, i)))
             return;
@@ -168,37 +171,38 @@ char ReadLogLine(const char* line)
 
 BOOL CreateTemporaryLog()
 {
-    FreeMem(g_app.tempLogPath);
-    g_app.tempLogPath = CreateTempFile(g_app.tempFolder);
+    FreeMem(g_log.tempLogPath);
+    g_log.tempLogPath = CreateTempFile(g_app.tempFolder);
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (g_app.tempLogPath)
-        file = CreateFileA(g_app.tempLogPath, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
+    if (g_log.tempLogPath)
+        file = CreateFileA(g_log.tempLogPath, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    g_app.logFile = file == INVALID_HANDLE_VALUE ? 0 : file;
+    g_log.logFile = file == INVALID_HANDLE_VALUE ? 0 : file;
 
-    RecordLine(g_app.logFile, kLogHeader, TRUE, TRUE);
-    RecordLine(g_app.logFile, g_app.productFullName, TRUE, FALSE);
-    RecordLine(g_app.logFile, g_app.productName, TRUE, FALSE);
+    RecordLine(g_log.logFile, kLogHeader, TRUE, TRUE);
+    RecordLine(g_log.logFile, g_product.productFullName, TRUE, FALSE);
+    RecordLine(g_log.logFile, g_product.productName, TRUE, FALSE);
     char appearance[32 + 2 * LF_FACESIZE + 7 * 11];
-    wsprintfA(appearance, "%u,0x%X,0x%X,0x%X,0x%X,%s,0x%X,%s,0x%X", g_app.layoutOffset != 0,
-              g_app.decorationColor, g_app.headerColor, g_app.bodyColor, g_app.bandColor,
-              g_app.titleFontFace, g_app.titleTextColor, g_app.bodyFontFace, g_app.bodyTextColor);
-    RecordLine(g_app.logFile, appearance, TRUE, TRUE);
-    return g_app.logFile != 0;
+    wsprintfA(appearance, "%u,0x%X,0x%X,0x%X,0x%X,%s,0x%X,%s,0x%X", g_appearance.layoutOffset != 0,
+              g_appearance.decorationColor, g_appearance.headerColor, g_appearance.bodyColor, g_appearance.bandColor,
+              g_appearance.titleFontFace, g_appearance.titleTextColor, g_appearance.bodyFontFace,
+              g_appearance.bodyTextColor);
+    RecordLine(g_log.logFile, appearance, TRUE, TRUE);
+    return g_log.logFile != 0;
 }
 
 void CloseTemporaryLog()
 {
-    if (g_app.logFile)
-        CloseHandle(g_app.logFile);
-    g_app.logFile = 0;
+    if (g_log.logFile)
+        CloseHandle(g_log.logFile);
+    g_log.logFile = 0;
 }
 
 void DeleteTemporaryLog()
 {
     CloseTemporaryLog();
-    if (g_app.tempLogPath && *g_app.tempLogPath)
-        DeleteFileA(g_app.tempLogPath);
+    if (g_log.tempLogPath && *g_log.tempLogPath)
+        DeleteFileA(g_log.tempLogPath);
 }
 
 BOOL CutLogHeader(char** text, char* lines[LOG_HEADER_LINES])
@@ -236,15 +240,15 @@ static BOOL StillThere(char code)
 // lies in it. Only whole lines with their code's fields count.
 static void KeepEarlierLines(const char* path)
 {
-    StringList* own = g_app.lists.logLines;
+    StringList* own = g_log.logLines;
     char* text = ReadWholeFile(path);
     char* rest = text;
     char* header[LOG_HEADER_LINES];
-    StringList* merged = text && CutLogHeader(&rest, header) && !lstrcmpA(header[2], g_app.productName)
+    StringList* merged = text && CutLogHeader(&rest, header) && !lstrcmpA(header[2], g_product.productName)
                              ? ListCreate(5)
                              : 0;
     if (merged) {
-        g_app.lists.logLines = merged;
+        g_log.logLines = merged;
         for (int i = 0; i < LOG_HEADER_LINES; i++)
             ListAppend(merged, ListGet(own, i));
         for (char* line; (line = CutLine(&rest));) {
@@ -268,8 +272,8 @@ void WriteFinalLog(const char* path)
     HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    for (int i = 0; i < ListCount(g_app.lists.logLines); i++)
-        WriteText(file, ListGet(g_app.lists.logLines, i));
+    for (int i = 0; i < ListCount(g_log.logLines); i++)
+        WriteText(file, ListGet(g_log.logLines, i));
     CloseHandle(file);
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
 }

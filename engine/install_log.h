@@ -4,6 +4,21 @@
 #include "../support/support.h"
 #include "../package/script_format.h"
 
+struct LogLineHashes {
+    DWORD* items;   // TextHash of each of logLines
+    int count, capacity;
+};
+
+// The install log being written: the temporary file while the worker runs,
+// and every line recorded so far, each with its "\n".
+struct InstallLog {
+    HANDLE logFile;
+    char* tempLogPath;
+    StringList* logLines;
+    LogLineHashes logLineHashes;
+};
+extern InstallLog g_log;
+
 // Records one action line "CODE,TEXT" (TEXT may be null) in logLines, at most
 // once ignoring case, and writes it to FILE at once when WRITENOW; with
 // CHECKEXCLUSIONS a TEXT equal to a special folder's path is not recorded.

@@ -2,6 +2,7 @@
 // has confirmed it, stage by stage, logging every change, and either puts the
 // uninstaller and its log in place or rolls everything back.
 #include "engine.h"
+#include "../startup/app_state.h"
 #include "files.h"
 #include "install_log.h"
 #include "integration.h"
@@ -9,6 +10,7 @@
 #include "../script/script.h"
 #include "../uninstall/uninstall.h"
 #include "../wizard/wizard.h"
+#include "../resources/ids.h"
 #include <commctrl.h>
 
 InstallResults g_install;
@@ -18,7 +20,7 @@ static const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersio
 BOOL AskToContinue(HWND owner, int message, const char* first, const char* second, const char* third)
 {
     g_install.installOk = FALSE;
-    return ShowMessage3(owner, g_app.captionText, GetText(g_app.textsMessages, message), first, second, third,
+    return ShowMessage3(owner, g_product.captionText, GetText(g_product.textsMessages, message), first, second, third,
                         MB_YESNO | MB_ICONSTOP) == IDYES;
 }
 
@@ -83,7 +85,7 @@ void ShowLine(HWND page, int id, const char* text)
 
 static void ShowStep(InstallRun* run, int text)
 {
-    ShowLine(run->page, IDC_STEP_TEXT, GetText(g_app.pages[SLOT_INSTALLING].texts, text));
+    ShowLine(run->page, IDC_STEP_TEXT, GetText(g_pages[SLOT_INSTALLING].texts, text));
 }
 
 // Expands every variable's value until none names a variable. A cycle among
@@ -91,7 +93,7 @@ static void ShowStep(InstallRun* run, int text)
 // variables every chain has ended, and what is left of a cycle stays as it is.
 static void SettleVariables()
 {
-    StringList* values = g_app.lists.variableValues;
+    StringList* values = g_workLists[WORK_VARIABLE_VALUES];
     int rounds = ListCount(values);
     for (BOOL open = TRUE; open && rounds-- >= 0;) {
         open = FALSE;
@@ -99,7 +101,7 @@ static void SettleVariables()
             char* expanded = ExpandVariables(ListGet(values, i));
             if (expanded) {
                 ListSetAt(values, i, expanded);
-                open |= ContainsAnyOf(expanded, g_app.lists.variableNames);
+                open |= ContainsAnyOf(expanded, g_workLists[WORK_VARIABLE_NAMES]);
             }
             FreeMem(expanded);
         }
@@ -111,7 +113,7 @@ static void SettleVariables()
 // not the image's: its headers lose them.
 static void WriteUninstallerImage(const char* path)
 {
-    DWORD size = g_app.packageOffset, written;
+    DWORD size = g_package.offset, written;
     const BYTE* source = PackageBytes(0, size);
     BYTE* image = source ? (BYTE*)AllocMem(size) : 0;
     HANDLE file = image ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS,
@@ -145,9 +147,9 @@ static BOOL RunLines(InstallRun* run, StringList* list, BOOL (*lineStep)(const c
 static BOOL ShortcutWanted(const char* line)
 {
     int kinds = ShortcutKinds(line);
-    return !((kinds & SHORTCUT_IN_GROUP && !g_app.createProgramGroup)
-             || (kinds & SHORTCUT_ON_DESKTOP && !g_app.createDesktopShortcuts)
-             || (kinds & SHORTCUT_IN_QUICK_LAUNCH && !g_app.createQuickLaunchShortcuts));
+    return !((kinds & SHORTCUT_IN_GROUP && !g_wizard.createProgramGroup)
+             || (kinds & SHORTCUT_ON_DESKTOP && !g_wizard.createDesktopShortcuts)
+             || (kinds & SHORTCUT_IN_QUICK_LAUNCH && !g_wizard.createQuickLaunchShortcuts));
 }
 
 static BOOL ShortcutStep(const char* line, HWND owner)
@@ -159,7 +161,7 @@ static void LogRunList(StringList* list, char code)
 {
     for (int i = 0; i < ListCount(list); i++) {
         char* line = ExpandVariables(ListGet(list, i));
-        AppendLogLine(g_app.logFile, code, line, TRUE, FALSE);
+        AppendLogLine(g_log.logFile, code, line, TRUE, FALSE);
         FreeMem(line);
     }
 }
@@ -174,16 +176,16 @@ enum { ENTRY_TEXT_COUNT = 5 + ENTRY_DETAIL_COUNT, ENTRY_VALUE_COUNT = ENTRY_TEXT
 
 static void WriteUninstallEntry(const char* uninstaller)
 {
-    char* key = JoinStrings(kUninstallKey, g_app.productName);
+    char* key = JoinStrings(kUninstallKey, g_product.productName);
     // Quoted: a path with blanks must never be taken for another program
     // ("C:\Program" for "C:\Program Files\...") by whoever starts it.
     char* command = JoinStrings("\"", uninstaller, "\"");
     char* quiet = JoinStrings(command, " /S");
     if (key && quiet) {
-        const char* texts[ENTRY_TEXT_COUNT] = { g_app.productFullName, command, quiet, uninstaller,
+        const char* texts[ENTRY_TEXT_COUNT] = { g_product.productFullName, command, quiet, uninstaller,
                                                 GetVariable("%InstallPath%") };
-        MoveMemory(texts + 5, g_app.entryDetails, sizeof(g_app.entryDetails));
-        DWORD numbers[] = { g_app.package.unpackedTotal >> 10, 1, 1 };
+        MoveMemory(texts + 5, g_product.entryDetails, sizeof(g_product.entryDetails));
+        DWORD numbers[] = { g_package.header.unpackedTotal >> 10, 1, 1 };
         const char* name = kUninstallValues;
         for (int i = 0; i < ENTRY_VALUE_COUNT; i++, name += lstrlenA(name) + 1) {
             if (i >= ENTRY_TEXT_COUNT)
@@ -193,7 +195,7 @@ static void WriteUninstallEntry(const char* uninstaller)
         }
         // Root number 2: HKEY_LOCAL_MACHINE; "1": with all it holds.
         const char* fields[] = { "2", key, "1" };
-        AppendLogFields(g_app.logFile, LOG_REGISTRY_KEY, fields, 3, TRUE);
+        AppendLogFields(g_log.logFile, LOG_REGISTRY_KEY, fields, 3, TRUE);
     }
     FreeMem(quiet);
     FreeMem(command);
@@ -202,10 +204,10 @@ static void WriteUninstallEntry(const char* uninstaller)
 
 static void CommitPending()
 {
-    StringList* targets = g_app.lists.pendingTargets;
+    StringList* targets = g_install.pendingTargets;
     for (int i = 0; i < ListCount(targets); i++) {
-        ScheduleReplace(ListGet(g_app.lists.pendingTempFiles, i), ListGet(targets, i));
-        if (*ListGet(g_app.lists.pendingFlags, i) == '1')
+        ScheduleReplace(ListGet(g_install.pendingTempFiles, i), ListGet(targets, i));
+        if (*ListGet(g_install.pendingFlags, i) == '1')
             UpdateSharedDllCount(ListGet(targets, i), FALSE);
     }
 }
@@ -222,7 +224,7 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
     char* uninstaller = CombinePath(GetVariable("%InstallPath%"), GetVariable("%UninstallerFileName%"));
     char* finalLog = FinalLogPath();
     // A script without the uninstaller's name installs as one without an uninstaller.
-    BOOL placeUninstaller = g_app.createUninstaller && uninstaller && finalLog;
+    BOOL placeUninstaller = g_product.createUninstaller && uninstaller && finalLog;
     SettleVariables();
     CreateTemporaryLog();
     char* uninstallerImage = CreateTempFile(g_app.tempFolder);
@@ -233,41 +235,41 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
         ClosePackageView();
         if (goOn) {
             if (placeUninstaller) {
-                AppendLogLine(g_app.logFile, LOG_FILE, uninstaller, !PathExists(uninstaller), FALSE);
-                AppendLogLine(g_app.logFile, LOG_FILE, finalLog, !PathExists(finalLog), FALSE);
+                AppendLogLine(g_log.logFile, LOG_FILE, uninstaller, !PathExists(uninstaller), FALSE);
+                AppendLogLine(g_log.logFile, LOG_FILE, finalLog, !PathExists(finalLog), FALSE);
             }
-            g_install.filesPendingReplace = ListCount(g_app.lists.pendingTempFiles) != 0;
+            g_install.filesPendingReplace = ListCount(g_install.pendingTempFiles) != 0;
             if (g_install.filesPendingReplace) {
                 if (g_install.restartNow) {
                     g_install.filesPendingReplace = FALSE;
                 } else {
                     g_install.restartRequired = g_install.restartNow = TRUE;
-                    g_app.launchEnabled[0] = g_app.launchEnabled[1] = FALSE;
+                    g_wizard.launchEnabled[0] = g_wizard.launchEnabled[1] = FALSE;
                 }
             }
             ShowLine(run.page, IDC_FILE_TEXT, "");
-            if (ListCount(g_app.lists.shortcuts))
+            if (ListCount(g_workLists[WORK_SHORTCUTS]))
                 ShowStep(&run, INSTALLING_TEXT_SHORTCUTS);
-            goOn = RunLines(&run, g_app.lists.shortcuts, ShortcutStep);
+            goOn = RunLines(&run, g_workLists[WORK_SHORTCUTS], ShortcutStep);
             ShowLine(run.page, IDC_FILE_TEXT, "");
         }
-        if (goOn && (ListCount(g_app.lists.registryValues) || placeUninstaller))
+        if (goOn && (ListCount(g_workLists[WORK_REGISTRY_VALUES]) || placeUninstaller))
             ShowStep(&run, INSTALLING_TEXT_REGISTRY);
-        goOn = goOn && RunLines(&run, g_app.lists.registryValues, InstallRegistryLine);
-        if (goOn && ListCount(g_app.lists.iniEntries))
+        goOn = goOn && RunLines(&run, g_workLists[WORK_REGISTRY_VALUES], InstallRegistryLine);
+        if (goOn && ListCount(g_workLists[WORK_INI_ENTRIES]))
             ShowStep(&run, INSTALLING_TEXT_INI_ENTRIES);
-        goOn = goOn && RunLines(&run, g_app.lists.iniEntries, InstallIniLine);
-        if (goOn && ListCount(g_app.lists.associations))
+        goOn = goOn && RunLines(&run, g_workLists[WORK_INI_ENTRIES], InstallIniLine);
+        if (goOn && ListCount(g_workLists[WORK_ASSOCIATIONS]))
             ShowStep(&run, INSTALLING_TEXT_ASSOCIATIONS);
-        goOn = goOn && RunLines(&run, g_app.lists.associations, InstallAssociationLine);
+        goOn = goOn && RunLines(&run, g_workLists[WORK_ASSOCIATIONS], InstallAssociationLine);
         if (goOn) {
             ShowStep(&run, INSTALLING_TEXT_FINISHING);
             if (CheckPoint(&run)) {
                 // The point of no return: from here on nothing is rolled back.
                 SetEvent(g_app.installDoneEvent);
                 failed = FALSE;
-                LogRunList(g_app.lists.uninstallPrograms, LOG_PROGRAM);
-                LogRunList(g_app.lists.uninstallDllCalls, LOG_DLL_CALL);
+                LogRunList(g_workLists[WORK_UNINSTALL_PROGRAMS], LOG_PROGRAM);
+                LogRunList(g_workLists[WORK_UNINSTALL_DLL_CALLS], LOG_DLL_CALL);
                 if (placeUninstaller)
                     WriteUninstallEntry(uninstaller);
             }
@@ -291,9 +293,9 @@ static DWORD WINAPI InstallWorker(LPVOID parameter)
     FreeMem(uninstaller);
     FreeMem(finalLog);
     if (failed) {
-        for (int i = 0; i < ListCount(g_app.lists.pendingTempFiles); i++)
-            DeleteFileA(ListGet(g_app.lists.pendingTempFiles, i));
-        ListClear(g_app.lists.pendingTempFiles);
+        for (int i = 0; i < ListCount(g_install.pendingTempFiles); i++)
+            DeleteFileA(ListGet(g_install.pendingTempFiles, i));
+        ListClear(g_install.pendingTempFiles);
         RunUninstaller(TRUE);
         PostMessageA(GetParent(run.page), WM_INSTALL_FAILED, 0, 0);
     } else {

@@ -2,7 +2,7 @@
 // profile entries, file associations, shared-file counts, and the programs
 // and DLL functions that the script attaches to pages and moments.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
 
 // The per-line steps of the install worker. OWNER owns the error questions;
 // FALSE means the user chose to stop the installation.

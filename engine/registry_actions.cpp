@@ -25,7 +25,7 @@ static void LogKey(DWORD rootNumber, const char* path, BOOL writeNow)
     char number[12];
     wsprintfA(number, "%u", rootNumber);
     const char* fields[2] = { number, path };
-    AppendLogFields(g_app.logFile, LOG_REGISTRY_KEY, fields, LOG_REGISTRY_KEY_FIELDS, writeNow);
+    AppendLogFields(g_log.logFile, LOG_REGISTRY_KEY, fields, LOG_REGISTRY_KEY_FIELDS, writeNow);
 }
 
 LONG CreateRegistryKeyChain(HKEY root, const char* key, REGSAM access, HKEY* out)
@@ -129,7 +129,7 @@ BOOL InstallRegistryLine(const char* line, HWND owner)
             goOn = AskToContinue(owner, MESSAGE_CANNOT_WRITE_VALUE, name, shown, SystemErrorText(result));
         } else {
             const char* fields[3] = { rootText, key, name };
-            AppendLogFields(g_app.logFile, LOG_REGISTRY_VALUE, fields, LOG_REGISTRY_VALUE_FIELDS, !existed);
+            AppendLogFields(g_log.logFile, LOG_REGISTRY_VALUE, fields, LOG_REGISTRY_VALUE_FIELDS, !existed);
         }
         RegCloseKey(handle);
     }
@@ -154,7 +154,7 @@ BOOL InstallIniLine(const char* line, HWND owner)
         char* logged = 0;
         if (FindChar(file, '\\', -1, TRUE)) {
             char* folder = ParentPath(file);
-            goOn = CreateFolderChain(folder, g_app.logFile, owner);
+            goOn = CreateFolderChain(folder, g_log.logFile, owner);
             FreeMem(folder);
             logged = DupString(file, 0);
         } else {
@@ -164,7 +164,7 @@ BOOL InstallIniLine(const char* line, HWND owner)
             FreeMem(windows);
         }
         if (goOn && logged)
-            AppendLogLine(g_app.logFile, LOG_FILE, logged, TRUE, FALSE);
+            AppendLogLine(g_log.logFile, LOG_FILE, logged, TRUE, FALSE);
         FreeMem(logged);
     }
     if (goOn && *append && *append != '0') {
@@ -194,7 +194,7 @@ static void LogAssociationKey(const char* key)
 {
     // Root number 0: HKEY_CLASSES_ROOT; "1": with all it holds.
     const char* fields[3] = { "0", key, "1" };
-    AppendLogFields(g_app.logFile, LOG_REGISTRY_KEY, fields, 3, TRUE);
+    AppendLogFields(g_log.logFile, LOG_REGISTRY_KEY, fields, 3, TRUE);
 }
 
 BOOL CreateAssociation(const char* extension, const char* progId, const char* contentType, const char* description,

@@ -69,9 +69,9 @@ BOOL InstallShortcutLine(const char* line, HWND owner)
     // A bare file name has no folder of its own to create.
     char* folder = FindChar(path, '\\', -1, TRUE) ? ParentPath(path) : 0;
     if (folder && *folder)
-        goOn = CreateFolderChain(folder, g_app.logFile, owner);
+        goOn = CreateFolderChain(folder, g_log.logFile, owner);
     if (goOn && CreateShortcut(path, columns[1], columns[2], columns[3], columns[4], iconIndex, showCommand, hotkey)) {
-        AppendLogLine(g_app.logFile, shared ? LOG_SHARED_FILE : LOG_SHORTCUT, path, shared || !existed, FALSE);
+        AppendLogLine(g_log.logFile, shared ? LOG_SHARED_FILE : LOG_SHORTCUT, path, shared || !existed, FALSE);
         if (shared)
             UpdateSharedDllCount(path, FALSE);
     } else if (goOn) {

@@ -21,9 +21,12 @@ BOOL LoadAccessCheckFunctions()
     if (s_security.mapGenericMask || IsWindows95())
         return TRUE;
     static const char kNames[] = "MapGenericMask\0AccessCheck\0GetNamedSecurityInfoA\0";
-    FARPROC* slot = (FARPROC*)&s_security;
+    // Where each function of kNames goes.
+    static FARPROC* const kSlots[] = { (FARPROC*)&s_security.mapGenericMask, (FARPROC*)&s_security.accessCheck,
+                                       (FARPROC*)&s_security.getNamedSecurityInfo };
+    FARPROC* const* slot = kSlots;
     for (const char* name = kNames; *name; name += lstrlenA(name) + 1, slot++)
-        if (!(*slot = SystemFunction(&s_advapi, "ADVAPI32.DLL", name))) {
+        if (!(**slot = SystemFunction(&s_advapi, "ADVAPI32.DLL", name))) {
             UnloadAccessCheckFunctions();
             return FALSE;
         }

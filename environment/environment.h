@@ -1,18 +1,16 @@
 // Environment probing: special folders, component detection, requirements, restart.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
 #include <shlobj.h>
 #include <accctrl.h>
 
 // What the script requires of the machine (the requirements record) and
 // what start-up found on it; written by the script and the detections,
 // read by the requirement check.
+enum { REQUIRED_WINDOWS, REQUIRED_DIRECTX, REQUIRED_IE, REQUIRED_ACCESS, REQUIRED_RELEASE_COUNT };
 struct Requirements {
-    // Null or empty: none. The four strings lie one after the other.
-    char* requiredWindows;
-    char* requiredDirectX;
-    char* requiredIE;
-    char* requiredAccess;
+    // The releases in the record's order; null or empty: none.
+    char* required[REQUIRED_RELEASE_COUNT];
     BOOL requireAdministrator;
     // The release a failed check names; points into releaseName.
     const char* missingWindowsName;
@@ -48,7 +46,7 @@ enum { DIRECTX_NOT_PROBED = -1 };
 int DetectDirectXVersion();
 int DetectAccessVersion();
 BOOL IsUserAdministrator(BOOL* isAdministrator);
-// Fills the detection fields of the run state, in the order start-up needs.
+// Fills the detection fields of Requirements, in the order start-up needs.
 void RunComponentDetections();
 
 BOOL LoadAccessCheckFunctions();
@@ -71,7 +69,7 @@ void UnloadShellFolderFunctions();
 BOOL GetSpecialFolderPath(char* buffer, int folder);
 BOOL GetSpecialFolderIdList(HWND owner, int folder, LPITEMIDLIST* list);
 // The path of FolderMacro ENTRY (35 and above count as <Temp>), in the shared
-// result buffer g_app.folderPath that the next call overwrites.
+// result buffer folderPath (AppState) that the next call overwrites.
 char* ResolveFolderMacro(int entry);
 
 enum { REQUIREMENTS_MET, REQUIREMENT_ADMIN, REQUIREMENT_NT, REQUIREMENT_WINDOWS,

@@ -59,23 +59,24 @@ int CheckRequirements()
 {
     g_requirements.missingWindowsName = g_requirements.missingIEName = g_requirements.missingDirectXName = g_requirements.missingAccessName = 0;
     BOOL nt = IsWindowsNT();
-    if (g_requirements.requiredWindows && !lstrcmpiA(g_requirements.requiredWindows, "NT") && !nt)
+    if (g_requirements.required[REQUIRED_WINDOWS] && !lstrcmpiA(g_requirements.required[REQUIRED_WINDOWS], "NT") && !nt)
         return REQUIREMENT_NT;
-    if ((g_requirements.missingWindowsName = Shortfall(g_requirements.requiredWindows, kWindowsRows, kWindowsCodes, 0,
-                                              g_requirements.windowsVersion)))
+    if ((g_requirements.missingWindowsName = Shortfall(g_requirements.required[REQUIRED_WINDOWS], kWindowsRows,
+                                                       kWindowsCodes, 0, g_requirements.windowsVersion)))
         return REQUIREMENT_WINDOWS;
     if (g_requirements.requireAdministrator && nt && !g_requirements.isAdministrator)
         return REQUIREMENT_ADMIN;
-    if ((g_requirements.missingIEName = Shortfall(g_requirements.requiredIE, kIERows, kIEClasses, 0, g_requirements.ieVersionClass)))
+    if ((g_requirements.missingIEName = Shortfall(g_requirements.required[REQUIRED_IE], kIERows, kIEClasses, 0,
+                                                  g_requirements.ieVersionClass)))
         return REQUIREMENT_IE;
-    const char* requiredDirectX = g_requirements.requiredDirectX;
+    const char* requiredDirectX = g_requirements.required[REQUIRED_DIRECTX];
     if (requiredDirectX && *requiredDirectX && g_requirements.directXVersion == DIRECTX_NOT_PROBED)
         g_requirements.directXVersion = DetectDirectXVersion();
-    if ((g_requirements.missingDirectXName = Shortfall(g_requirements.requiredDirectX, kDirectXRows, 0, kDirectXCodes,
-                                              g_requirements.directXVersion)))
+    if ((g_requirements.missingDirectXName = Shortfall(requiredDirectX, kDirectXRows, 0, kDirectXCodes,
+                                                       g_requirements.directXVersion)))
         return REQUIREMENT_DIRECTX;
-    if ((g_requirements.missingAccessName = Shortfall(g_requirements.requiredAccess, kAccessRows, kAccessCodes, 0,
-                                             g_requirements.accessVersion)))
+    if ((g_requirements.missingAccessName = Shortfall(g_requirements.required[REQUIRED_ACCESS], kAccessRows,
+                                                      kAccessCodes, 0, g_requirements.accessVersion)))
         return REQUIREMENT_ACCESS;
     return REQUIREMENTS_MET;
 }

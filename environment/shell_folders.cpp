@@ -2,6 +2,8 @@
 // then the registry, then a path composed from other folders; the temporary
 // folder when everything else comes up empty.
 #include "environment.h"
+#include "../startup/app_state.h"
+#include "../package/script_format.h"
 
 ShellFolderFunctions g_shell;
 static HMODULE s_shell32;
@@ -10,12 +12,18 @@ BOOL LoadShellFolderFunctions()
 {
     if (!g_app.folderPath && !(g_app.folderPath = (char*)AllocMem(FOLDER_PATH_SIZE)))
         return FALSE;
-    // In the order of ShellFolderFunctions; the last two exist by ordinal only.
+    // Where each function of kNames goes; the last two, whose names are
+    // empty, exist by ordinal only.
+    static FARPROC* const kSlots[] = {
+        (FARPROC*)&g_shell.getFolderLocation,        (FARPROC*)&g_shell.getSpecialFolderPath,
+        (FARPROC*)&g_shell.getSpecialFolderLocation, (FARPROC*)&g_shell.getPathFromIdList,
+        (FARPROC*)&g_shell.freeIdList,               (FARPROC*)&g_shell.idListSize,
+    };
     static const char kNames[] = "SHGetFolderLocation\0SHGetSpecialFolderPathA\0SHGetSpecialFolderLocation\0"
-                                 "SHGetPathFromIDList\0";
-    FARPROC* slot = (FARPROC*)&g_shell;
+                                 "SHGetPathFromIDList\0\0";
     const char* name = kNames;
-    for (int i = 0; i < 6; i++, slot++) {
+    for (int i = 0; i < 6; i++) {
+        FARPROC* slot = kSlots[i];
         *slot = SystemFunction(&s_shell32, "shell32.dll", *name ? name : MAKEINTRESOURCEA(i == 4 ? 155 : 152));
         if (!*slot && i >= 2) {
             UnloadShellFolderFunctions();

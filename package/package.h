@@ -1,15 +1,26 @@
 // The package appended behind the runtime image: self-check, script loading,
 // and the one inflate routine for every compressed stream.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
 #include "../zlib_config.h"
 #include "package_format.h"
+
+// The package as start-up opens it and LoadPackage finds it: the program's
+// own file, where the package starts (0: none), its header and the script.
+struct Package {
+    HANDLE moduleFile;
+    DWORD offset;
+    PackageHeader header;
+    BYTE* script;
+    DWORD scriptSize;
+};
+extern Package g_package;
 
 enum PackageResult { PACKAGE_LOADED, PACKAGE_ABSENT, PACKAGE_FAILED };
 
 // Reads the DOS header; without a package returns PACKAGE_ABSENT. Otherwise
 // checks that the package offset and the PackageHeader fit the file,
-// verifies the checksum and loads the script into g_app, showing the failure
+// verifies the checksum and loads the script into g_package, showing the failure
 // message itself.
 PackageResult LoadPackage();
 // The damaged-package message, for a package whose script cannot be shown.

@@ -14,9 +14,9 @@ static ULONGLONG s_viewStart, s_viewEnd, s_fileSize;
 BOOL OpenPackageView()
 {
     DWORD high;
-    DWORD low = GetFileSize(g_app.moduleFile, &high);
+    DWORD low = GetFileSize(g_package.moduleFile, &high);
     s_fileSize = (ULONGLONG)high << 32 | low;
-    s_mapping = CreateFileMappingA(g_app.moduleFile, 0, PAGE_READONLY, 0, 0, 0);
+    s_mapping = CreateFileMappingA(g_package.moduleFile, 0, PAGE_READONLY, 0, 0, 0);
     return s_mapping != 0;
 }
 

@@ -1,6 +1,7 @@
 // Self-check of the program's own file and loading of the installation script.
 #include "package.h"
 
+Package g_package;
 
 // Adler-32 as zlib defines it, for the self-check, which folds every byte of
 // the package before the wizard appears. Sixteen bytes a step as zlib's own
@@ -48,8 +49,8 @@ void ReportDamagedPackage()
 static BOOL ReadAt(ULONGLONG offset, void* buffer, DWORD size, DWORD* got)
 {
     LONG high = (LONG)(offset >> 32);   // without it the offset counts as signed: no script beyond 2 GiB
-    SetFilePointer(g_app.moduleFile, (LONG)offset, &high, FILE_BEGIN);
-    return ReadFile(g_app.moduleFile, buffer, size, got, 0);
+    SetFilePointer(g_package.moduleFile, (LONG)offset, &high, FILE_BEGIN);
+    return ReadFile(g_package.moduleFile, buffer, size, got, 0);
 }
 
 PackageResult LoadPackage()
@@ -58,13 +59,13 @@ PackageResult LoadPackage()
     DWORD got = 0;
     if (!ReadAt(0, header, sizeof(header), &got) || got < sizeof(header))
         return Fail("Error reading the module file header.");
-    ULONGLONG p = g_app.packageOffset = ReadPackageOffset(header);
+    ULONGLONG p = g_package.offset = ReadPackageOffset(header);
     if (!p)
         return PACKAGE_ABSENT;
 
     // The data behind the image may reach 4 GiB, the file a little more.
     DWORD sizeHigh;
-    DWORD size = GetFileSize(g_app.moduleFile, &sizeHigh);
+    DWORD size = GetFileSize(g_package.moduleFile, &sizeHigh);
     if (size == INVALID_FILE_SIZE && GetLastError())
         return Fail("Error retrieving the module file size.");
     ULONGLONG total = (ULONGLONG)sizeHigh << 32 | size;
@@ -99,11 +100,11 @@ PackageResult LoadPackage()
         return Fail(kDamaged);
     ULONGLONG remaining = total - CHECKSUM_START;
     DWORD sum = 1;
-    SetFilePointer(g_app.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
+    SetFilePointer(g_package.moduleFile, CHECKSUM_START, 0, FILE_BEGIN);
     BYTE* piece = (BYTE*)AllocMem(CHECK_PIECE);
     while (remaining) {
         DWORD want = remaining < CHECK_PIECE ? (DWORD)remaining : CHECK_PIECE;
-        if (!piece || !ReadFile(g_app.moduleFile, piece, want, &got, 0) || got != want) {
+        if (!piece || !ReadFile(g_package.moduleFile, piece, want, &got, 0) || got != want) {
             FreeMem(piece);
             return Fail("警告:校验文件的CRC时发现错误!");
         }
@@ -123,7 +124,7 @@ PackageResult LoadPackage()
     // The checksum has covered these bytes; the reads are not checked again,
     // but the offsets they hold must lie inside the checked bytes: a
     // certificate table that starts before the script block is damage.
-    PackageHeader* package = &g_app.package;
+    PackageHeader* package = &g_package.header;
     ReadAt(p, package, sizeof(*package), &got);
     if (package->dataOffset < PACKAGE_HEADER_SIZE || package->dataOffset > package->scriptOffset
         || package->scriptOffset > total - p - SCRIPT_SIZE_FIELD)
@@ -132,17 +133,17 @@ PackageResult LoadPackage()
     ReadAt(p + package->scriptOffset, &scriptSize, SCRIPT_SIZE_FIELD, &got);
     DWORD readSize = *(DWORD*)(header + DOS_SCRIPT_READ_SIZE);
     BYTE* compressed = (BYTE*)AllocMem(readSize);
-    g_app.script = (BYTE*)AllocMem(scriptSize);
-    if (!compressed || !g_app.script) {
+    g_package.script = (BYTE*)AllocMem(scriptSize);
+    if (!compressed || !g_package.script) {
         FreeMem(compressed);
         return Fail(kDamaged);
     }
     // The read may take in the builder's padding or a certificate table behind
     // the stream: the script is complete before them and nothing more fits it.
     got = 0;
-    ReadFile(g_app.moduleFile, compressed, readSize, &got, 0);
-    int produced = InflateStream(compressed, got, g_app.script, scriptSize, 0, 0);
-    g_app.scriptSize = produced > 0 ? produced : 0;
+    ReadFile(g_package.moduleFile, compressed, readSize, &got, 0);
+    int produced = InflateStream(compressed, got, g_package.script, scriptSize, 0, 0);
+    g_package.scriptSize = produced > 0 ? produced : 0;
     FreeMem(compressed);
     return PACKAGE_LOADED;
 }

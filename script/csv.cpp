@@ -1,6 +1,7 @@
 // SplitCsv: the comma-separated lines of the script into the 15 shared
 // fields. Fields are not trimmed; text after a 15th comma is dropped.
 #include "script.h"
+#include "../startup/app_state.h"
 
 void SplitCsv(const char* line, BOOL quoted)
 {

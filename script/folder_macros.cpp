@@ -10,6 +10,6 @@ char* ExpandFolderMacros(const char* text)
     char* result = DupString(text, 0);
     int i = 0;
     for (const char* token = kFolderMacroTokens; *token; token += lstrlenA(token) + 1, i++)
-        result = ReplaceInPlace(result, token, ListGet(g_app.lists.folderMacroPaths, i));
+        result = ReplaceInPlace(result, token, ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], i));
     return result;
 }

@@ -4,7 +4,12 @@
 #include "script.h"
 #include "../environment/environment.h"
 #include "../engine/engine.h"
+#include "../wizard/wizard.h"
 #include "../resources/ids.h"
+
+Product g_product;
+PageRecord g_pages[PAGE_COUNT];
+StringList* g_workLists[WORK_LIST_COUNT];
 
 // 0xRRGGBB as the script writes it, to a COLORREF.
 COLORREF FromRgbNumber(DWORD rgb)
@@ -61,7 +66,7 @@ void Replace(char** slot, char* value)
     *slot = value;
 }
 
-// COUNT strings into the run state's adjacent fields from FIELDS on.
+// COUNT strings into the array FIELDS.
 void TakeStrings(Payload& p, char** fields, int count)
 {
     for (int i = 0; i < count; i++)
@@ -83,15 +88,15 @@ void ReadFont(Payload& p, char* face, COLORREF* color)
 
 void ReadProductRecord(Payload& p)
 {
-    Replace(&g_app.productName, DupString(TakeString(p), 0));
-    Replace(&g_app.productFullName, DupString(TakeString(p), 0));
-    Replace(&g_app.captionText, JoinStrings(g_app.productFullName, " 设置 "));
-    ReadFont(p, g_app.bodyFontFace, &g_app.bodyTextColor);
-    g_app.bodyColor = TakeNumber(p, 4);
-    g_app.bandColor = TakeNumber(p, 4);
-    ReadFont(p, g_app.titleFontFace, &g_app.titleTextColor);
-    g_app.headerColor = TakeNumber(p, 4);
-    g_app.appearanceOptions = (BYTE)TakeNumber(p, 1);
+    Replace(&g_product.productName, DupString(TakeString(p), 0));
+    Replace(&g_product.productFullName, DupString(TakeString(p), 0));
+    Replace(&g_product.captionText, JoinStrings(g_product.productFullName, " 设置 "));
+    ReadFont(p, g_appearance.bodyFontFace, &g_appearance.bodyTextColor);
+    g_appearance.bodyColor = TakeNumber(p, 4);
+    g_appearance.bandColor = TakeNumber(p, 4);
+    ReadFont(p, g_appearance.titleFontFace, &g_appearance.titleTextColor);
+    g_appearance.headerColor = TakeNumber(p, 4);
+    g_appearance.appearanceOptions = (BYTE)TakeNumber(p, 1);
 
     SplitCsv(TakeString(p), FALSE);
     DWORD type = 0;
@@ -102,15 +107,15 @@ void ReadProductRecord(Payload& p)
 
     for (int i = 0; i < 2; i++) {
         const char* program = TakeString(p);
-        Replace(&g_app.launchPrograms[i], *program ? ExpandFolderMacros(program) : 0);
-        g_app.launchEnabled[i] = *program != 0;
+        Replace(&g_wizard.launchPrograms[i], *program ? ExpandFolderMacros(program) : 0);
+        g_wizard.launchEnabled[i] = *program != 0;
     }
     BYTE options = (BYTE)TakeNumber(p, 1);
-    g_app.setupOptions = options;
-    g_app.layoutOffset = options & SETUP_SMALL_LAYOUT ? LAYOUT_SMALL_OFFSET : 0;
+    g_product.setupOptions = options;
+    g_appearance.layoutOffset = options & SETUP_SMALL_LAYOUT ? LAYOUT_SMALL_OFFSET : 0;
     if (options & SETUP_RESTART)
         g_install.restartRequired = g_install.restartNow = TRUE;
-    g_app.createUninstaller = (options & SETUP_CREATE_UNINSTALLER) != 0;
+    g_product.createUninstaller = (options & SETUP_CREATE_UNINSTALLER) != 0;
 }
 
 void ReadText(Payload& p)
@@ -125,13 +130,13 @@ void ReadText(Payload& p)
         return;
     switch (group) {
     case TEXT_GROUP_WIZARD:
-        ListSetAt(g_app.textsWizard[language], index, text);
+        ListSetAt(g_product.textsWizard[language], index, text);
         return;
     case TEXT_GROUP_MESSAGES:
-        ListSetAt(g_app.textsMessages[language], index, text);
+        ListSetAt(g_product.textsMessages[language], index, text);
         return;
     case TEXT_GROUP_EXTRA:
-        ListSetAt(g_app.textsExtra[language], index, text);
+        ListSetAt(g_product.textsExtra[language], index, text);
         return;
     }
     if (group >= PAGE_COUNT) {
@@ -139,7 +144,7 @@ void ReadText(Payload& p)
         return;
     }
     char* expanded = ExpandFolderMacros(text);
-    ListSetAt(g_app.pages[group].texts[language], index, expanded);
+    ListSetAt(g_pages[group].texts[language], index, expanded);
     FreeMem(expanded);
 }
 
@@ -156,9 +161,9 @@ void ReadLanguages(Payload& p, DWORD length)
         }
         char number[8];
         wsprintfA(number, "%u", id);
-        ListAppend(g_app.languageList, number);
+        ListAppend(g_product.languageList, number);
         if (!i || (automatic && id == user))
-            g_app.languageId = id;
+            g_product.languageId = id;
         if (automatic && id == user)
             automatic = FALSE;   // the first match stays selected
     }
@@ -166,14 +171,14 @@ void ReadLanguages(Payload& p, DWORD length)
 
 void ReadShortcut(const char* line)
 {
-    ListAppend(g_app.lists.shortcuts, line);
+    ListAppend(g_workLists[WORK_SHORTCUTS], line);
     int kinds = ShortcutKinds(line);
     if (kinds & SHORTCUT_IN_GROUP)
-        g_app.groupShortcutsPresent = g_app.createProgramGroup = TRUE;
+        g_wizard.groupShortcutsPresent = g_wizard.createProgramGroup = TRUE;
     if (kinds & SHORTCUT_ON_DESKTOP)
-        g_app.desktopShortcutsPresent = g_app.createDesktopShortcuts = TRUE;
+        g_wizard.desktopShortcutsPresent = g_wizard.createDesktopShortcuts = TRUE;
     if (kinds & SHORTCUT_IN_QUICK_LAUNCH)
-        g_app.quickLaunchShortcutsPresent = g_app.createQuickLaunchShortcuts = TRUE;
+        g_wizard.quickLaunchShortcutsPresent = g_wizard.createQuickLaunchShortcuts = TRUE;
 }
 
 // Programs and DLL calls: the line without its moment column, filed by the moment.
@@ -196,11 +201,11 @@ void ReadRunEntry(const char* line, BOOL dllCall)
     int moment = *momentText ? ParseNumber(momentText) : MOMENT_DEFAULT;
     StringList* list = 0;
     if (moment > MOMENT_BEFORE && moment <= INSTALLER_SLOT_COUNT)
-        list = dllCall ? g_app.pages[moment - 1].dllCalls : g_app.pages[moment - 1].programs;
+        list = dllCall ? g_pages[moment - 1].dllCalls : g_pages[moment - 1].programs;
     else if (moment == MOMENT_BEFORE)
-        list = dllCall ? g_app.lists.beforeDllCalls : g_app.lists.beforePrograms;
+        list = dllCall ? g_workLists[WORK_BEFORE_DLL_CALLS] : g_workLists[WORK_BEFORE_PROGRAMS];
     else if (moment == MOMENT_AT_REMOVAL)
-        list = dllCall ? g_app.lists.uninstallDllCalls : g_app.lists.uninstallPrograms;
+        list = dllCall ? g_workLists[WORK_UNINSTALL_DLL_CALLS] : g_workLists[WORK_UNINSTALL_PROGRAMS];
     if (list)
         ListAppend(list, rebuilt);
     FreeMem(rebuilt);
@@ -224,8 +229,8 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         const char* value = TakeString(p);
         if (p.ok) {
             char* expanded = ExpandFolderMacros(value);
-            ListAppend(g_app.lists.variableNames, name);
-            ListAppend(g_app.lists.variableValues, expanded);
+            ListAppend(g_workLists[WORK_VARIABLE_NAMES], name);
+            ListAppend(g_workLists[WORK_VARIABLE_VALUES], expanded);
             FreeMem(expanded);
         }
         break;
@@ -236,15 +241,15 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
             return FALSE;
         for (int page = 0; page < INSTALLER_SLOT_COUNT; page++)
             if (TakeNumber(p, 1)) {
-                g_app.pages[page].enabled = TRUE;
-                g_app.pages[page].dialogId = IDD_LANGUAGE + page + g_app.layoutOffset;
+                g_pages[page].enabled = TRUE;
+                g_pages[page].dialogId = IDD_LANGUAGE + page + g_appearance.layoutOffset;
             }
         break;
     case RECORD_LICENCE_TEXT:
     case RECORD_INFO_TEXT: {
         const char* text = TakeString(p);
         if (p.ok)
-            Replace(type == RECORD_LICENCE_TEXT ? &g_app.licenceText : &g_app.infoText, DupString(text, 0));
+            Replace(type == RECORD_LICENCE_TEXT ? &g_product.licenceText : &g_product.infoText, DupString(text, 0));
         break;
     }
     case RECORD_TEXT:
@@ -260,28 +265,27 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
         DWORD first = TakeNumber(p, 4);
         DWORD second = TakeNumber(p, 4);
         if (p.ok) {
-            g_app.backgroundEnabled = TRUE;
-            g_app.gradientColors[0] = FromRgbNumber(first);
-            g_app.gradientColors[1] = FromRgbNumber(second);
+            g_appearance.backgroundEnabled = TRUE;
+            g_appearance.gradientColors[0] = FromRgbNumber(first);
+            g_appearance.gradientColors[1] = FromRgbNumber(second);
         }
         break;
     }
     case RECORD_DECORATION_COLOR: {
         DWORD color = TakeNumber(p, 4);
         if (p.ok)
-            g_app.decorationColor = color;
+            g_appearance.decorationColor = color;
         break;
     }
     case RECORD_PRODUCT:
         ReadProductRecord(p);
         break;
     case RECORD_REQUIREMENTS:
-        // The four requirement strings lie one after the other in the run state.
-        TakeStrings(p, &g_requirements.requiredWindows, 4);
+        TakeStrings(p, g_requirements.required, REQUIRED_RELEASE_COUNT);
         g_requirements.requireAdministrator = TakeNumber(p, 1) != 0;
         break;
     case RECORD_ENTRY_DETAILS:
-        TakeStrings(p, g_app.entryDetails, ENTRY_DETAIL_COUNT);
+        TakeStrings(p, g_product.entryDetails, ENTRY_DETAIL_COUNT);
         break;
     case RECORD_SHORTCUT:
     case RECORD_REGISTRY_VALUE:
@@ -302,16 +306,16 @@ BOOL InterpretRecord(int type, const BYTE* payload, DWORD length)
             ReadRunEntry(line, type == RECORD_DLL_CALL);
             break;
         case RECORD_REGISTRY_VALUE:
-            AppendExpanded(g_app.lists.registryValues, line);
+            AppendExpanded(g_workLists[WORK_REGISTRY_VALUES], line);
             break;
         case RECORD_INI_ENTRY:
-            AppendExpanded(g_app.lists.iniEntries, line);
+            AppendExpanded(g_workLists[WORK_INI_ENTRIES], line);
             break;
         case RECORD_ASSOCIATION:
-            AppendExpanded(g_app.lists.associations, line);
+            AppendExpanded(g_workLists[WORK_ASSOCIATIONS], line);
             break;
         case RECORD_BACKGROUND_CAPTION:
-            AppendExpanded(g_app.lists.backgroundCaptions, line);
+            AppendExpanded(g_workLists[WORK_BACKGROUND_CAPTIONS], line);
             break;
         }
         break;

@@ -3,5 +3,5 @@
 
 const char* GetText(TextTable table, int index)
 {
-    return g_app.languageId < LANGUAGE_COUNT ? ListGet(table[g_app.languageId], index) : 0;
+    return g_product.languageId < LANGUAGE_COUNT ? ListGet(table[g_product.languageId], index) : 0;
 }

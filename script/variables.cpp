@@ -4,24 +4,24 @@
 
 static int FindVariable(const char* name)
 {
-    for (int i = 0; i < ListCount(g_app.lists.variableNames); i++)
-        if (SameText(ListGet(g_app.lists.variableNames, i), name))
+    for (int i = 0; i < ListCount(g_workLists[WORK_VARIABLE_NAMES]); i++)
+        if (SameText(ListGet(g_workLists[WORK_VARIABLE_NAMES], i), name))
             return i;
     return -1;
 }
 
 const char* GetVariable(const char* name)
 {
-    return ListGet(g_app.lists.variableValues, FindVariable(name));
+    return ListGet(g_workLists[WORK_VARIABLE_VALUES], FindVariable(name));
 }
 
 BOOL SetVariable(const char* name, const char* value)
 {
     int i = FindVariable(name);
     if (i >= 0)
-        return ListSetAt(g_app.lists.variableValues, i, value);
-    ListAppend(g_app.lists.variableNames, name);
-    ListAppend(g_app.lists.variableValues, value);
+        return ListSetAt(g_workLists[WORK_VARIABLE_VALUES], i, value);
+    ListAppend(g_workLists[WORK_VARIABLE_NAMES], name);
+    ListAppend(g_workLists[WORK_VARIABLE_VALUES], value);
     return TRUE;
 }
 
@@ -31,8 +31,8 @@ char* ExpandVariables(const char* text)
     // variable is expanded in turn, one naming an earlier one (or itself) is
     // not, so that no definition can make the expansion endless.
     char* result = DupString(text, 0);
-    for (int i = 0; i < ListCount(g_app.lists.variableNames); i++)
-        result = ReplaceInPlace(result, ListGet(g_app.lists.variableNames, i),
-                                ListGet(g_app.lists.variableValues, i));
+    for (int i = 0; i < ListCount(g_workLists[WORK_VARIABLE_NAMES]); i++)
+        result = ReplaceInPlace(result, ListGet(g_workLists[WORK_VARIABLE_NAMES], i),
+                                ListGet(g_workLists[WORK_VARIABLE_VALUES], i));
     return result;
 }

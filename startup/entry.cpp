@@ -2,14 +2,13 @@
 // uninstaller, the message loop and the finishing. The exit code is 0 but
 // for unattended runs.
 #include "startup.h"
+#include "app_state.h"
 #include "../package/package.h"
 #include "../script/script.h"
 #include "../environment/environment.h"
 #include "../wizard/wizard.h"
 #include "../engine/engine.h"
 #include "../uninstall/uninstall.h"
-
-AppState g_app;
 
 #ifdef _WIN64
 extern decltype(&MessageBoxA) g_messageBox asm("__imp_MessageBoxA");

@@ -1,6 +1,6 @@
 // The spine of the process: start-up steps, run modes and cleanup.
 #pragma once
-#include "app_state.h"
+#include "../support/support.h"
 
 // The start-up steps. The entry point runs all but STARTUP_DRAWING, which
 // needs the script's or the log's colours and fonts.

@@ -1,8 +1,16 @@
 // The start-up steps. Each returns FALSE after showing its own failure message.
 #include "startup.h"
+#include "app_state.h"
 #include "../environment/environment.h"
+#include "../package/package.h"
+#include "../script/script.h"
+#include "../wizard/wizard.h"
+#include "../engine/engine.h"
+#include "../engine/install_log.h"
+#include "../uninstall/uninstall.h"
 #include "../resources/ids.h"
 
+AppState g_app;
 
 static BOOL Fail(const char* format, const char* argument)
 {
@@ -37,7 +45,7 @@ static BOOL GlobalInitialisation()
     if (!g_app.uninstallDoneEvent || !g_app.installDoneEvent || !g_app.pauseEvent)
         return Fail("创建事件句柄出错.              ", 0);
     g_app.csvFields = ListCreate(15);
-    if (!(g_app.languageList = ListCreate(10)))
+    if (!(g_product.languageList = ListCreate(10)))
         return Fail("创建 DPA 错误.     ", 0);
     ImpersonateSelf(SecurityImpersonation);
     // ADVAPI32's, looked up there: the import library would take it from
@@ -48,28 +56,34 @@ static BOOL GlobalInitialisation()
     if (openThreadToken)
         openThreadToken(GetCurrentThread(), TOKEN_ALL_ACCESS, TRUE, &g_app.accessToken);
 
-    StringList** lists = (StringList**)&g_app.lists;
-    for (DWORD i = 0; i < sizeof(g_app.lists) / sizeof(StringList*); i++)
-        lists[i] = ListCreate(5);
-    StringList** tables[3] = { g_app.textsWizard, g_app.textsMessages, g_app.textsExtra };
-    for (int t = 0; t < 3; t++)
-        for (int i = 0; i < LANGUAGE_COUNT; i++)
-            tables[t][i] = ListCreate(5);
+    // Every other list of the run state, by runs of lists that lie in one
+    // array (a single list is a run of one): where each starts, how long it is.
+    static StringList** const kListRuns[] = {
+        g_workLists, &g_app.languageNames, &g_install.pendingTempFiles, &g_install.pendingTargets,
+        &g_install.pendingFlags, &g_uninstall.restartDeletes, &g_uninstall.leftovers, &g_log.logLines,
+        g_product.textsWizard, g_product.textsMessages, g_product.textsExtra,
+    };
+    static const BYTE kListRunLengths[] = { WORK_LIST_COUNT, 1, 1, 1, 1, 1, 1, 1,
+                                            LANGUAGE_COUNT, LANGUAGE_COUNT, LANGUAGE_COUNT };
+    for (DWORD run = 0; run < sizeof(kListRunLengths); run++)
+        for (int i = 0; i < kListRunLengths[run]; i++)
+            kListRuns[run][i] = ListCreate(5);
     for (int p = 0; p < PAGE_COUNT; p++) {
-        // texts, programs and dllCalls lie one after the other: 100 lists a page.
-        StringList** pageLists = g_app.pages[p].texts;
-        for (int i = 0; i < LANGUAGE_COUNT + 2; i++)
-            pageLists[i] = ListCreate(5);
+        PageRecord* page = &g_pages[p];
+        for (int i = 0; i < LANGUAGE_COUNT; i++)
+            page->texts[i] = ListCreate(5);
+        page->programs = ListCreate(5);
+        page->dllCalls = ListCreate(5);
     }
 
     for (int i = 0; i < FOLDER_MACRO_COUNT; i++)
-        ListAppend(g_app.lists.folderMacroPaths, ResolveFolderMacro(i));
-    g_app.lastPageIndex = -1;
-    g_app.currentPage = -1;
-    g_app.previousPage = -1;
-    g_app.languageId = 9;
-    g_app.decorationColor = DEFAULT_DECORATION_COLOR;
-    g_app.bodyColor = COLOR_WORD_BTNFACE;
+        ListAppend(g_workLists[WORK_FOLDER_MACRO_PATHS], ResolveFolderMacro(i));
+    g_wizard.lastPageIndex = -1;
+    g_wizard.currentPage = -1;
+    g_wizard.previousPage = -1;
+    g_product.languageId = 9;
+    g_appearance.decorationColor = DEFAULT_DECORATION_COLOR;
+    g_appearance.bodyColor = COLOR_WORD_BTNFACE;
     RunComponentDetections();
     return TRUE;
 }
@@ -87,7 +101,7 @@ static HFONT CreateUiFont(int points, int weight, const char* face)
 {
     LOGFONTA font;
     ZeroMem(&font, sizeof(font));
-    font.lfHeight = -MulDiv(points, g_app.screenDpi, 72);
+    font.lfHeight = -MulDiv(points, g_drawing.screenDpi, 72);
     font.lfWeight = weight;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfOutPrecision = OUT_TT_PRECIS;
@@ -99,34 +113,35 @@ static HFONT CreateUiFont(int points, int weight, const char* face)
 static void PrepareDrawing()
 {
     HDC screen = GetDC(0);
-    g_app.screenDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    g_drawing.screenDpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(0, screen);
-    g_app.stripeBottomWidth = g_app.screenDpi * 140 / 96;
-    g_app.stripeTopWidth = g_app.screenDpi * 90 / 96;
+    g_drawing.stripeBottomWidth = g_drawing.screenDpi * 140 / 96;
+    g_drawing.stripeTopWidth = g_drawing.screenDpi * 90 / 96;
 
     LOGPALETTE* palette = (LOGPALETTE*)AllocMem(sizeof(LOGPALETTE) + (GRADIENT_STEPS + 22) * sizeof(PALETTEENTRY));
     if (palette) {
         palette->palVersion = 0x300;
         palette->palNumEntries = GRADIENT_STEPS + 22;
-        const BYTE* c1 = (const BYTE*)&g_app.gradientColors[0];
-        const BYTE* c2 = (const BYTE*)&g_app.gradientColors[1];
+        const BYTE* c1 = (const BYTE*)&g_appearance.gradientColors[0];
+        const BYTE* c2 = (const BYTE*)&g_appearance.gradientColors[1];
         for (int i = 0; i < GRADIENT_STEPS; i++) {
             BYTE* entry = (BYTE*)&palette->palPalEntry[20 + i];
             for (int k = 0; k < 3; k++)
                 entry[k] = (BYTE)(c1[k] + (c2[k] - c1[k]) * i / (GRADIENT_STEPS - 1));
         }
-        *(COLORREF*)&palette->palPalEntry[20 + GRADIENT_STEPS] = g_app.decorationColor & 0xFFFFFF;
+        *(COLORREF*)&palette->palPalEntry[20 + GRADIENT_STEPS] = g_appearance.decorationColor & 0xFFFFFF;
         *(COLORREF*)&palette->palPalEntry[21 + GRADIENT_STEPS] = GetSysColor(COLOR_BTNFACE);
-        g_app.uiPalette = CreatePalette(palette);
+        g_drawing.uiPalette = CreatePalette(palette);
         FreeMem(palette);
     }
-    g_app.bodyFont = CreateUiFont(8, FW_NORMAL, g_app.bodyFontFace);
-    g_app.titleFont = CreateUiFont(g_app.layoutOffset == LAYOUT_SMALL_OFFSET ? 10 : 12, FW_BOLD, g_app.titleFontFace);
-    g_app.headerBrush = CreateSolidBrush(ResolveColorWord(g_app.headerColor));
-    g_app.bodyBrush = CreateSolidBrush(ResolveColorWord(g_app.bodyColor));
-    g_app.bandBrush = CreateSolidBrush(ResolveColorWord(g_app.bandColor));
-    g_app.stripeBrush = CreateSolidBrush(PALETTEINDEX(GRADIENT_STEPS + 20));
-    g_app.stripePen = CreatePen(PS_SOLID, 0, PALETTEINDEX(GRADIENT_STEPS + 20));
+    g_drawing.bodyFont = CreateUiFont(8, FW_NORMAL, g_appearance.bodyFontFace);
+    g_drawing.titleFont =
+        CreateUiFont(g_appearance.layoutOffset == LAYOUT_SMALL_OFFSET ? 10 : 12, FW_BOLD, g_appearance.titleFontFace);
+    g_drawing.headerBrush = CreateSolidBrush(ResolveColorWord(g_appearance.headerColor));
+    g_drawing.bodyBrush = CreateSolidBrush(ResolveColorWord(g_appearance.bodyColor));
+    g_drawing.bandBrush = CreateSolidBrush(ResolveColorWord(g_appearance.bandColor));
+    g_drawing.stripeBrush = CreateSolidBrush(PALETTEINDEX(GRADIENT_STEPS + 20));
+    g_drawing.stripePen = CreatePen(PS_SOLID, 0, PALETTEINDEX(GRADIENT_STEPS + 20));
 }
 
 static BOOL ReadLanguageNames()
@@ -138,7 +153,7 @@ static BOOL ReadLanguageNames()
         char* blank = FindChar(buffer, ' ', -1, TRUE);
         if (blank)
             *blank = 0;
-        ListSetAt(g_app.lists.languageNames, id, buffer);
+        ListSetAt(g_app.languageNames, id, buffer);
     }
     FreeMem(buffer);
     return TRUE;
@@ -171,10 +186,10 @@ BOOL StartupStep(int step)
         return TRUE;
     }
     case STARTUP_MODULE_FILE:
-        g_app.moduleFile = CreateFileA(g_app.modulePath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+        g_package.moduleFile = CreateFileA(g_app.modulePath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                                        FILE_FLAG_SEQUENTIAL_SCAN, 0);
-        if (g_app.moduleFile == INVALID_HANDLE_VALUE) {
-            g_app.moduleFile = 0;
+        if (g_package.moduleFile == INVALID_HANDLE_VALUE) {
+            g_package.moduleFile = 0;
             return Fail("Error opening itself.", 0);
         }
         return TRUE;

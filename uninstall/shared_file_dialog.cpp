@@ -1,8 +1,10 @@
 // The shared-file question: whether to delete a shared file that no program
 // counts any more, with Yes, Yes to all and No.
 #include "uninstall.h"
+#include "../startup/app_state.h"
 #include "../engine/files.h"
 #include "../wizard/wizard.h"
+#include "../resources/ids.h"
 
 static INT_PTR CALLBACK SharedFileProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {

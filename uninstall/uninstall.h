@@ -1,7 +1,19 @@
 // The uninstaller: start-up from the install log, relocation, rollback, and
 // the worker that undoes the log.
 #pragma once
-#include "../startup/app_state.h"
+#include "../support/support.h"
+
+// The removal, and the rollback: the log read whole and its first action
+// line, the answer that deletes every shared file, and what the removal
+// could not take away.
+struct UninstallState {
+    char* logText;
+    char* logBody;
+    BOOL deleteAllShared;
+    StringList* restartDeletes;   // files in use, deleted at the next restart
+    StringList* leftovers;        // folders that were not empty
+};
+extern UninstallState g_uninstall;
 
 // TRUE when this process runs from a file in the temporary folder (the
 // relocated copy, or an unattended installed copy moved out of the

@@ -2,6 +2,7 @@
 // last to the first, showing its progress in the uninstaller dialog or, when
 // it rolls a failed installation back, without any window.
 #include "uninstall.h"
+#include "../startup/app_state.h"
 #include "../engine/engine.h"
 #include "../engine/files.h"
 #include "../engine/install_log.h"
@@ -47,7 +48,7 @@ static void DeleteLoggedFile(const char* path, HWND owner)
                    != IDYES)
             break;
     }
-    ListAppend(g_app.lists.restartDeletes, path);
+    ListAppend(g_uninstall.restartDeletes, path);
 }
 
 // Undoes one action line (without its line feed). The result is the status
@@ -76,13 +77,13 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
         if (IsFolderEmpty(first, TRUE))
             RemoveDirectoryA(first);
         else
-            ListAppend(g_app.lists.leftovers, first);
+            ListAppend(g_uninstall.leftovers, first);
         break;
     case LOG_FILE:
     case LOG_SHORTCUT:
         // A file in use that the installation replaces only at the next restart
         // is the file that was there before: it stays.
-        if (!ListContainsText(g_app.lists.pendingTargets, first))
+        if (!ListContainsText(g_install.pendingTargets, first))
             DeleteLoggedFile(first, window);
         break;
     case LOG_REGISTRY_VALUE:
@@ -102,10 +103,10 @@ static const char* UndoLine(const char* line, HWND window, const char** shownPat
     case LOG_SHARED_FILE:
         if (UpdateSharedDllCount(first, TRUE))
             return 0;
-        if (!g_app.deleteAllShared) {
+        if (!g_uninstall.deleteAllShared) {
             int answer = AskSharedFile(window, first);
             if (answer == IDC_YES_TO_ALL)
-                g_app.deleteAllShared =
+                g_uninstall.deleteAllShared =
                     MessageBoxA(window,
                                 "警告！您选择了完全删除软件使用的所有共享部件，它们将无法再被其它软件或操作系统使用，"
                                 "请慎重考虑后果！  注意这个删除操作可能导致其它还需要使用这些部件的部分程序缺少某些功能"
@@ -161,7 +162,7 @@ DWORD WINAPI UninstallWorker(LPVOID parameter)
     CreateWorkerQueue();
     // No product folder stays in use as this process's current folder.
     SetCurrentDirectoryA(g_app.tempFolder);
-    char* body = g_app.logBody;
+    char* body = g_uninstall.logBody;
     char* end = 0;
     int lines = 0;
     for (char* p = body; p && *p; p++)
@@ -197,7 +198,7 @@ DWORD WINAPI UninstallWorker(LPVOID parameter)
         return 0;
     SetEvent(g_app.uninstallDoneEvent);
     // With folders left over the dialog stays open for its leftover view.
-    if (window && !ListCount(g_app.lists.leftovers))
+    if (window && !ListCount(g_uninstall.leftovers))
         EndDialog(window, 0);
     else if (window)
         ShowLeftoverView(window);

@@ -1,10 +1,14 @@
 // The uninstaller's start-up: finds and reads the install log and its
 // header, and rolls a failed installation back from its temporary log.
 #include "uninstall.h"
+#include "../startup/app_state.h"
+#include "../startup/startup.h"
 #include "../engine/install_log.h"
 #include "../resources/ids.h"
 #include "../script/script.h"
 #include "../wizard/wizard.h"
+
+UninstallState g_uninstall;
 
 // A relocated copy gets its log as its argument, and *RELOCATED is set;
 // otherwise the log lies beside the program, with the program's name and
@@ -28,16 +32,15 @@ static char* LocateLog(BOOL* relocated)
 static void ReadAppearance(const char* line)
 {
     // Where fields 1 to 8 go; fields 5 and 7 are font faces, the others numbers.
-    static const WORD kFields[] = {
-        FIELD_OFFSET(AppState, decorationColor), FIELD_OFFSET(AppState, headerColor),
-        FIELD_OFFSET(AppState, bodyColor),       FIELD_OFFSET(AppState, bandColor),
-        FIELD_OFFSET(AppState, titleFontFace),   FIELD_OFFSET(AppState, titleTextColor),
-        FIELD_OFFSET(AppState, bodyFontFace),    FIELD_OFFSET(AppState, bodyTextColor),
+    static void* const kFields[] = {
+        &g_appearance.decorationColor, &g_appearance.headerColor,    &g_appearance.bodyColor,
+        &g_appearance.bandColor,       g_appearance.titleFontFace,   &g_appearance.titleTextColor,
+        g_appearance.bodyFontFace,     &g_appearance.bodyTextColor,
     };
     SplitCsv(line, FALSE);
-    g_app.layoutOffset = lstrcmpA(CsvField(0), "0") ? LAYOUT_SMALL_OFFSET : 0;
+    g_appearance.layoutOffset = lstrcmpA(CsvField(0), "0") ? LAYOUT_SMALL_OFFSET : 0;
     for (int i = 1; i < 9; i++) {
-        BYTE* field = (BYTE*)&g_app + kFields[i - 1];
+        void* field = kFields[i - 1];
         if (i == 5 || i == 7)
             lstrcpynA((char*)field, CsvField(i), LF_FACESIZE);
         else
@@ -149,16 +152,16 @@ void StartSelfDeletion()
 // The relocated copy's dialog: removal, progress and the leftover view.
 static void ShowUninstallerDialog(const char* caption)
 {
-    PageRecord* page = &g_app.pages[SLOT_UNINSTALLER];
-    page->dialogId = IDD_UNINSTALLER + g_app.layoutOffset;
-    StringList* texts = page->texts[g_app.languageId];
+    PageRecord* page = &g_pages[SLOT_UNINSTALLER];
+    page->dialogId = IDD_UNINSTALLER + g_appearance.layoutOffset;
+    StringList* texts = page->texts[g_product.languageId];
     char* removing = (char*)AllocMem(MESSAGE_BUFFER_SIZE);
     if (removing)
-        ComposeMessage(removing, "正在从您的计算机中删除 %s 这个软件的所有部分，请您稍候.", g_app.productFullName, 0, 0);
+        ComposeMessage(removing, "正在从您的计算机中删除 %s 这个软件的所有部分，请您稍候.", g_product.productFullName, 0, 0);
     ListSetAt(texts, UNINSTALLER_TEXT_CAPTION, caption);
     ListSetAt(texts, UNINSTALLER_TEXT_HEADING, "应用程序卸载       ");
     ListSetAt(texts, UNINSTALLER_TEXT_REMOVING, removing);
-    ListSetAt(texts, UNINSTALLER_TEXT_PRODUCT, g_app.productFullName);
+    ListSetAt(texts, UNINSTALLER_TEXT_PRODUCT, g_product.productFullName);
     FreeMem(removing);
     const DLGTEMPLATE* dialog = DialogTemplate(page->dialogId);
     if (dialog)
@@ -168,7 +171,7 @@ static void ShowUninstallerDialog(const char* caption)
 BOOL RunUninstaller(BOOL rollback)
 {
     BOOL relocated = FALSE;
-    char* path = rollback ? DupString(g_app.tempLogPath, 0) : LocateLog(&relocated);
+    char* path = rollback ? DupString(g_log.tempLogPath, 0) : LocateLog(&relocated);
     if (!rollback && !relocated && path && !TakeRemovalMutex(path)) {
         ShowMessage1(0, kRuntimeCaption, "卸载程序已经在运行，请等待它结束。", 0, MB_ICONEXCLAMATION);
         SetExitCode(ERROR_INSTALL_ALREADY_RUNNING);
@@ -183,8 +186,8 @@ BOOL RunUninstaller(BOOL rollback)
     char* lines[LOG_HEADER_LINES];
     char* rest = text;
     if (CutLogHeader(&rest, lines)) {
-        g_app.logText = text;
-        g_app.logBody = rest;
+        g_uninstall.logText = text;
+        g_uninstall.logBody = rest;
         if (rollback || (relocated && g_unattended)) {
             // The header repeats what this run's wizard shows, which goes on
             // using its own texts while the worker runs; an unattended
@@ -196,21 +199,21 @@ BOOL RunUninstaller(BOOL rollback)
                 CloseHandle(worker);
             }
         } else {
-            g_app.productFullName = DupString(lines[1], 0);
-            g_app.productName = DupString(lines[2], 0);
+            g_product.productFullName = DupString(lines[1], 0);
+            g_product.productName = DupString(lines[2], 0);
             ReadAppearance(lines[3]);
             StartupStep(STARTUP_DRAWING);
             char caption[MESSAGE_BUFFER_SIZE];
-            ComposeMessage(caption, "%s 卸载程序 ", g_app.productName, 0, 0);
+            ComposeMessage(caption, "%s 卸载程序 ", g_product.productName, 0, 0);
             if (relocated)
                 ShowUninstallerDialog(caption);
             else if (g_unattended
                      || ShowMessage1(0, caption, "您真的要从您的计算机中完全删除 %s 这个软件吗？",
-                                     g_app.productFullName, MB_YESNO | MB_ICONQUESTION)
+                                     g_product.productFullName, MB_YESNO | MB_ICONQUESTION)
                             == IDYES)
                 relocated = Relocate(path);
         }
-        g_app.logText = g_app.logBody = 0;
+        g_uninstall.logText = g_uninstall.logBody = 0;
     } else if (!rollback) {
         // Someone chose to remove the product: say why nothing happens.
         ShowMessage1(0, kRuntimeCaption, "安装日志 %s 丢失或已损坏，无法卸载。", path, MB_ICONERROR);

@@ -1,7 +1,9 @@
 // The full-screen window behind the wizard: a vertical gradient and up to two
 // captions of the script; closing it cancels the wizard.
 #include "wizard.h"
+#include "../startup/app_state.h"
 #include "../script/script.h"
+#include "../resources/ids.h"
 
 static const char kBackgroundClass[] = "QuillsetBGWindow";
 
@@ -25,7 +27,7 @@ static void PaintGradient(HWND window, HDC dc)
 {
     RECT client;
     GetClientRect(window, &client);
-    SelectPalette(dc, g_app.uiPalette, FALSE);
+    SelectPalette(dc, g_drawing.uiPalette, FALSE);
     RealizePalette(dc);
     for (int i = 0; i < GRADIENT_STEPS; i++) {
         RECT band = { 0, i * client.bottom / GRADIENT_STEPS, client.right, (i + 1) * client.bottom / GRADIENT_STEPS };
@@ -33,27 +35,27 @@ static void PaintGradient(HWND window, HDC dc)
         FillRect(dc, &band, brush);
         DeleteObject(brush);
     }
-    UnrealizeObject(g_app.uiPalette);
+    UnrealizeObject(g_drawing.uiPalette);
 }
 
 static void PaintCaptions(HWND window)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    g_app.screenDpi = GetDeviceCaps(dc, LOGPIXELSY);
+    g_drawing.screenDpi = GetDeviceCaps(dc, LOGPIXELSY);
     RECT client;
     GetClientRect(window, &client);
     SetBkMode(dc, TRANSPARENT);
     // Captions on the same edge stack: each offset counts from the one before.
     int topUsed = 0, bottomUsed = 0;
-    for (int line = 0; line < 2 && line < ListCount(g_app.lists.backgroundCaptions); line++) {
-        char* expanded = ExpandVariables(ListGet(g_app.lists.backgroundCaptions, line));
+    for (int line = 0; line < 2 && line < ListCount(g_workLists[WORK_BACKGROUND_CAPTIONS]); line++) {
+        char* expanded = ExpandVariables(ListGet(g_workLists[WORK_BACKGROUND_CAPTIONS], line));
         SplitCsv(expanded, TRUE);
         FreeMem(expanded);
         const char* face = CsvField(CAPTION_FACE);
         int size = NumberField(CAPTION_SIZE);
         int weight = NumberField(CAPTION_WEIGHT) * 100;
-        HFONT font = CreateFontA(-MulDiv(size ? size : 12, g_app.screenDpi, 72), NumberField(CAPTION_WIDTH), 0, 0,
+        HFONT font = CreateFontA(-MulDiv(size ? size : 12, g_drawing.screenDpi, 72), NumberField(CAPTION_WIDTH), 0, 0,
                                  weight ? weight : FW_NORMAL, NumberField(CAPTION_ITALIC) != 0,
                                  NumberField(CAPTION_UNDERLINE) != 0, FALSE, 0, 0, 0, PROOF_QUALITY, 0,
                                  *face ? face : "Tahoma");
@@ -105,7 +107,7 @@ static LRESULT CALLBACK BackgroundProc(HWND window, UINT message, WPARAM wParam,
         if (wParam == SC_MOVE)
             return 0;
         if ((wParam & 0xFFF0) == SC_CLOSE) {
-            SendMessageA(g_app.frameWindow, WM_COMMAND, IDCANCEL, 0);
+            SendMessageA(g_wizard.frameWindow, WM_COMMAND, IDCANCEL, 0);
             return 0;
         }
         break;
@@ -125,8 +127,9 @@ HWND CreateBackgroundWindow()
     windowClass.hCursor = LoadCursorA(0, IDC_ARROW);
     windowClass.lpszClassName = kBackgroundClass;
     RegisterClassExA(&windowClass);
-    DWORD style = g_app.appearanceOptions & APPEARANCE_BACKGROUND_CAPTION ? WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
-                                                              : WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX;
+    DWORD style = g_appearance.appearanceOptions & APPEARANCE_BACKGROUND_CAPTION
+                      ? WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
+                      : WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX;
     HWND window = CreateWindowExA(0, kBackgroundClass, "", style, 0, 0, GetSystemMetrics(SM_CXSCREEN),
                                   GetSystemMetrics(SM_CYSCREEN), GetDesktopWindow(), 0, g_app.instance, 0);
     ShowWindow(window, SW_SHOWMAXIMIZED);

@@ -1,8 +1,11 @@
 // The destination page: the folder's form, the part of it that exists, the
 // free space where it lies, the shell's folder browser, and the checks on Next.
 #include "wizard.h"
+#include "../startup/app_state.h"
 #include "../script/script.h"
 #include "../environment/environment.h"
+#include "../package/package.h"
+#include "../resources/ids.h"
 
 // Edit texts and browse results: 32,767 characters and the NUL.
 enum { FOLDER_TEXT_SIZE = 32768 };
@@ -124,7 +127,7 @@ static void ShowDrive(HWND page, char* root)
     ShowFreeSpace(root, GetDlgItem(page, IDC_SPACE_FREE));
     if (root[1] == ':')
         root[1] = 0;
-    char* label = ReplaceAll(GetText(g_app.pages[SLOT_DESTINATION].texts, DESTINATION_TEXT_FREE_SPACE), "%DISK%", root, FALSE);
+    char* label = ReplaceAll(GetText(g_pages[SLOT_DESTINATION].texts, DESTINATION_TEXT_FREE_SPACE), "%DISK%", root, FALSE);
     SetDlgItemTextA(page, IDC_SPACE_FREE_LABEL, label);
     FreeMem(label);
 }
@@ -137,14 +140,14 @@ void InitDestinationPage(HWND page)
     StripTrailingSlash(folder);
     SetWindowTextA(edit, folder);
     char text[16];
-    wsprintfA(text, "%u Kb", g_app.package.unpackedTotal >> 10);
+    wsprintfA(text, "%u Kb", g_package.header.unpackedTotal >> 10);
     SetDlgItemTextA(page, IDC_SPACE_REQUIRED, text);
     // Without a script text the label's template text is the pattern.
-    StringList** texts = g_app.pages[SLOT_DESTINATION].texts;
+    StringList** texts = g_pages[SLOT_DESTINATION].texts;
     if (!GetText(texts, DESTINATION_TEXT_FREE_SPACE)) {
         char pattern[64];
         GetDlgItemTextA(page, IDC_SPACE_FREE_LABEL, pattern, sizeof(pattern));
-        ListSetAt(texts[g_app.languageId], DESTINATION_TEXT_FREE_SPACE, pattern);
+        ListSetAt(texts[g_product.languageId], DESTINATION_TEXT_FREE_SPACE, pattern);
     }
     char root[MAX_PATH];
     FreeSpaceRoot(folder ? folder : "", root);
@@ -157,8 +160,8 @@ static void RepaintInFrame(HWND page, int id)
 {
     RECT area;
     GetWindowRect(GetDlgItem(page, id), &area);
-    MapWindowPoints(0, g_app.frameWindow, (POINT*)&area, 2);
-    InvalidateRect(g_app.frameWindow, &area, TRUE);
+    MapWindowPoints(0, g_wizard.frameWindow, (POINT*)&area, 2);
+    InvalidateRect(g_wizard.frameWindow, &area, TRUE);
 }
 
 void OnDestinationEdited(HWND page)
@@ -227,7 +230,7 @@ void OnBrowse(HWND page)
     if (text)
         FindExistingPart(text, &existing);
     if (chosen && installPath &&
-        BrowseForFolder(page, GetText(g_app.pages[SLOT_DESTINATION].texts, DESTINATION_TEXT_BROWSE_TITLE), existing, chosen)) {
+        BrowseForFolder(page, GetText(g_pages[SLOT_DESTINATION].texts, DESTINATION_TEXT_BROWSE_TITLE), existing, chosen)) {
         int n = lstrlenA(chosen), k = lstrlenA(name);
         char* result = n > k && SameText(chosen + n - k, name)
                            ? DupString(chosen, 0)
@@ -245,18 +248,18 @@ BOOL ValidateDestination(HWND frame, HWND page)
 {
     char* text = ReadFolderText(page);
     char* existing = 0;
-    StringList** table = g_app.textsMessages;
+    StringList** table = g_product.textsMessages;
     int entry = 0;
     const char* argument = 0;
     if (!text || !IsValidInstallPath(text)) {
-        table = g_app.textsWizard;
+        table = g_product.textsWizard;
         entry = WIZARD_INVALID_FOLDER;
     } else if (DWORD error = FindExistingPart(text, &existing)) {
         entry = error == ERROR_ACCESS_DENIED ? MESSAGE_DESTINATION_DENIED : MESSAGE_NO_DESTINATION_DRIVE;
     } else {
         char root[MAX_PATH];
         FreeSpaceRoot(existing, root);
-        if (GetFreeSpace(root) < g_app.package.unpackedTotal) {
+        if (GetFreeSpace(root) < g_package.header.unpackedTotal) {
             entry = MESSAGE_NOT_ENOUGH_SPACE;
         } else {
             // Creating the folder needs the right to add a subfolder to the
@@ -272,7 +275,7 @@ BOOL ValidateDestination(HWND frame, HWND page)
         }
     }
     if (entry)
-        ShowMessage1(frame, g_app.captionText, GetText(table, entry), argument, MB_ICONERROR);
+        ShowMessage1(frame, g_product.captionText, GetText(table, entry), argument, MB_ICONERROR);
     FreeMem(existing);
     FreeMem(text);
     return !entry;

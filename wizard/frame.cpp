@@ -2,21 +2,27 @@
 // owns the bottom band with Back, Next, Cancel and the product label, and
 // moves between the twelve page slots.
 #include "wizard.h"
+#include "../startup/app_state.h"
+#include "../startup/startup.h"
 #include "../script/script.h"
 #include "../engine/engine.h"
 #include "../uninstall/uninstall.h"
+#include "../resources/ids.h"
 
 // The maker's page that the product label opens.
 static const char kMakerAddress[] = "https://quillset.example.com/";
 
 enum { INSTALLING_TYPE = IDD_INSTALLING, LINK_WIDTH = 80 };
 
+Appearance g_appearance;
+DrawingResources g_drawing;
+Wizard g_wizard;
 int g_bandHeight;
 static HCURSOR s_handCursor;
 
 int PageType(int slot)
 {
-    return g_app.pages[slot].dialogId - g_app.layoutOffset;
+    return g_pages[slot].dialogId - g_appearance.layoutOffset;
 }
 
 // A slot without a page has no template; a script that enables one of them,
@@ -25,7 +31,7 @@ BOOL PageSlotsUsable()
 {
     BOOL any = FALSE;
     for (int slot = 0; slot < INSTALLER_SLOT_COUNT; slot++) {
-        if (!g_app.pages[slot].enabled)
+        if (!g_pages[slot].enabled)
             continue;
         if (PAGELESS_SLOTS >> slot & 1)
             return FALSE;
@@ -38,17 +44,17 @@ BOOL PageSlotsUsable()
 static int FindEnabledSlot(int from, int step)
 {
     for (int slot = from; slot >= 0 && slot < INSTALLER_SLOT_COUNT; slot += step)
-        if (g_app.pages[slot].enabled)
+        if (g_pages[slot].enabled)
             return slot;
     return -1;
 }
 
 static void ShowPage(HWND frame, int slot)
 {
-    if (g_app.pageWindow)
-        DestroyWindow(g_app.pageWindow);
-    g_app.currentPage = slot;
-    g_app.pageWindow = CreateDialogIndirectParamA(g_app.instance, DialogTemplate(g_app.pages[slot].dialogId), frame,
+    if (g_wizard.pageWindow)
+        DestroyWindow(g_wizard.pageWindow);
+    g_wizard.currentPage = slot;
+    g_wizard.pageWindow = CreateDialogIndirectParamA(g_app.instance, DialogTemplate(g_pages[slot].dialogId), frame,
                                                   PageProcedure(slot), slot);
 }
 
@@ -67,10 +73,10 @@ static void ShowButton(HWND frame, int id, BOOL show)
 // none.
 static void SettleFocus(HWND frame)
 {
-    int button = g_app.currentPage == SLOT_FINISH ? IDC_CANCEL : IDC_NEXT;
+    int button = g_wizard.currentPage == SLOT_FINISH ? IDC_CANCEL : IDC_NEXT;
     SendMessageA(frame, DM_SETDEFID, button, 0);
     HWND focus = GetFocus();
-    if (focus && IsChild(g_app.pageWindow, focus) && IsWindowEnabled(focus))
+    if (focus && IsChild(g_wizard.pageWindow, focus) && IsWindowEnabled(focus))
         return;
     focus = GetDlgItem(frame, button);
     if (!IsWindowEnabled(focus))
@@ -82,14 +88,14 @@ static void SettleFocus(HWND frame)
 // pressed; the installing page moves on by itself when the worker is done.
 static void AdvanceUnattended(HWND frame)
 {
-    if (g_unattended && PageType(g_app.currentPage) != INSTALLING_TYPE)
+    if (g_unattended && PageType(g_wizard.currentPage) != INSTALLING_TYPE)
         PostMessageA(frame, WM_COMMAND, IDC_NEXT, 0);
 }
 
 static void EndWizard(HWND frame)
 {
-    DestroyWindow(g_app.pageWindow);
-    g_app.pageWindow = 0;
+    DestroyWindow(g_wizard.pageWindow);
+    g_wizard.pageWindow = 0;
     DestroyWindow(frame);
 }
 
@@ -105,8 +111,8 @@ void WaitForWorker()
 
 static void Next(HWND frame)
 {
-    int current = g_app.currentPage;
-    if (PageType(current) == IDD_DESTINATION && !ValidateDestination(frame, g_app.pageWindow)) {
+    int current = g_wizard.currentPage;
+    if (PageType(current) == IDD_DESTINATION && !ValidateDestination(frame, g_wizard.pageWindow)) {
         // Nobody can choose another folder.
         if (g_unattended) {
             SetExitCode(ERROR_INSTALL_FAILURE);
@@ -115,15 +121,15 @@ static void Next(HWND frame)
         return;
     }
     int next = FindEnabledSlot(current + 1, 1);
-    g_app.previousPage = current;
+    g_wizard.previousPage = current;
     if (next < 0) {
         // The entry point runs this page's actions after the loop.
-        g_app.lastPageIndex = current;
+        g_wizard.lastPageIndex = current;
         EndWizard(frame);
         return;
     }
     for (int slot = current; slot < next; slot++)
-        RunPageActions(g_app.pages[slot].programs, g_app.pages[slot].dllCalls);
+        RunPageActions(g_pages[slot].programs, g_pages[slot].dllCalls);
     ShowPage(frame, next);
     BOOL navigable = PageType(next) < INSTALLING_TYPE;
     ShowButton(frame, IDC_BACK, navigable);
@@ -135,11 +141,11 @@ static void Next(HWND frame)
 
 static void Back(HWND frame)
 {
-    if (g_app.previousPage < 0)
+    if (g_wizard.previousPage < 0)
         return;
-    int slot = g_app.previousPage;
-    g_app.previousPage = FindEnabledSlot(slot - 1, -1);
-    if (g_app.previousPage < 0)
+    int slot = g_wizard.previousPage;
+    g_wizard.previousPage = FindEnabledSlot(slot - 1, -1);
+    if (g_wizard.previousPage < 0)
         ShowButton(frame, IDC_BACK, FALSE);
     ShowPage(frame, slot);
     SettleFocus(frame);
@@ -153,7 +159,7 @@ static BOOL Confirm(HWND frame, const char* question)
         SetExitCode(ERROR_INSTALL_USEREXIT);
         return TRUE;
     }
-    return MessageBoxA(frame, question, g_app.captionText, MB_ICONQUESTION | MB_YESNO) == IDYES;
+    return MessageBoxA(frame, question, g_product.captionText, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 // Cancel, Escape, the close box, the background window's close: while the
@@ -161,9 +167,9 @@ static BOOL Confirm(HWND frame, const char* question)
 // the question.
 static void Cancel(HWND frame)
 {
-    int slot = g_app.currentPage;
-    const char* question =
-        GetText(g_app.textsWizard, PageType(slot) == INSTALLING_TYPE ? WIZARD_QUIT_INSTALLING : WIZARD_QUIT_QUESTION);
+    int slot = g_wizard.currentPage;
+    const char* question = GetText(g_product.textsWizard,
+                                   PageType(slot) == INSTALLING_TYPE ? WIZARD_QUIT_INSTALLING : WIZARD_QUIT_QUESTION);
     HoldWorker();
     if (g_app.workerThread && WaitForSingleObject(g_app.installDoneEvent, 0) != WAIT_OBJECT_0) {
         BOOL quit = Confirm(frame, question);
@@ -185,37 +191,37 @@ static void Cancel(HWND frame)
         return;
     // Past the last slot: every page's actions have run.
     if (slot == SLOT_FINISH)
-        g_app.lastPageIndex = INSTALLER_SLOT_COUNT;
+        g_wizard.lastPageIndex = INSTALLER_SLOT_COUNT;
     EndWizard(frame);
 }
 
 static void Start(HWND frame)
 {
-    g_app.frameWindow = frame;
+    g_wizard.frameWindow = frame;
     s_handCursor = LoadCursorA(0, IDC_HAND);
-    if (g_app.backgroundEnabled)
+    if (g_appearance.backgroundEnabled)
         SetWindowLongA(frame, GWL_STYLE, GetWindowLongA(frame, GWL_STYLE) & ~WS_MINIMIZEBOX);
     else
         SetClassLongPtrA(frame, GCLP_HICON, (LONG_PTR)LoadIconA(g_app.instance, MAKEINTRESOURCEA(IDI_MAIN)));
     static const WORD kBodyFontControls[] = { IDC_TITLE, IDC_SUBTITLE, IDC_BACK, IDC_NEXT, IDC_CANCEL };
     for (int i = 0; i < 5; i++)
-        SendDlgItemMessageA(frame, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_app.bodyFont, 0);
+        SendDlgItemMessageA(frame, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_drawing.bodyFont, 0);
     RECT line, client;
     GetWindowRect(GetDlgItem(frame, IDC_BAND_LINE_RIGHT), &line);
     MapWindowPoints(0, frame, (POINT*)&line, 2);
     GetClientRect(frame, &client);
     g_bandHeight = client.bottom - line.top;
-    ShowPage(frame, FindEnabledSlot(g_app.currentPage + 1, 1));
+    ShowPage(frame, FindEnabledSlot(g_wizard.currentPage + 1, 1));
     SettleFocus(frame);
     AdvanceUnattended(frame);
 }
 
 void DrawStripe(HDC dc, const POINT* corners)
 {
-    HPALETTE palette = SelectPalette(dc, g_app.uiPalette, FALSE);
+    HPALETTE palette = SelectPalette(dc, g_drawing.uiPalette, FALSE);
     RealizePalette(dc);
-    HGDIOBJ brush = SelectObject(dc, g_app.stripeBrush);
-    HGDIOBJ pen = SelectObject(dc, g_app.stripePen);
+    HGDIOBJ brush = SelectObject(dc, g_drawing.stripeBrush);
+    HGDIOBJ pen = SelectObject(dc, g_drawing.stripePen);
     Polygon(dc, corners, 4);
     SelectObject(dc, pen);
     SelectObject(dc, brush);
@@ -228,13 +234,14 @@ static void PaintBand(HWND frame, HDC dc)
     GetClientRect(frame, &client);
     int w = client.right, h = client.bottom;
     RECT band = { 0, h - g_bandHeight, w, h };
-    FillRect(dc, &band, g_app.bandBrush);
-    if (g_app.layoutOffset || !h)
+    FillRect(dc, &band, g_drawing.bandBrush);
+    if (g_appearance.layoutOffset || !h)
         return;
     // The lower part of the stripe that the page's upper part continues.
-    int x0 = (g_app.stripeBottomWidth - g_app.stripeTopWidth) * g_bandHeight / h + w - g_app.stripeBottomWidth + 1;
+    int x0 = (g_drawing.stripeBottomWidth - g_drawing.stripeTopWidth) * g_bandHeight / h + w
+             - g_drawing.stripeBottomWidth + 1;
     POINT corners[4] = { { x0, h - g_bandHeight }, { w - 1, h - g_bandHeight }, { w - 1, h - 1 },
-                         { w - g_app.stripeBottomWidth, h - 1 } };
+                         { w - g_drawing.stripeBottomWidth, h - 1 } };
     DrawStripe(dc, corners);
 }
 
@@ -256,7 +263,7 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            if (PageType(g_app.currentPage) >= INSTALLING_TYPE)
+            if (PageType(g_wizard.currentPage) >= INSTALLING_TYPE)
                 return TRUE;
             // Enter elsewhere is Next: on to it.
             [[fallthrough]];
@@ -285,7 +292,7 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         case SC_MINIMIZE:
-            if (!g_app.backgroundEnabled)
+            if (!g_appearance.backgroundEnabled)
                 break;
             // The background window stands for the wizard: it alone is minimised.
             [[fallthrough]];
@@ -296,14 +303,14 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_SYSCOLORCHANGE:
-        SendMessageA(g_app.pageWindow, message, wParam, lParam);
+        SendMessageA(g_wizard.pageWindow, message, wParam, lParam);
         break;
     case WM_ERASEBKGND:
         PaintBand(frame, (HDC)wParam);
         return TRUE;
     case WM_CTLCOLORSTATIC: {
         HDC dc = (HDC)wParam;
-        COLORREF band = ResolveColorWord(g_app.bandColor);
+        COLORREF band = ResolveColorWord(g_appearance.bandColor);
         SetBkColor(dc, band);
         SetBkMode(dc, TRANSPARENT);
         if (GetDlgCtrlID((HWND)lParam) == IDC_PRODUCT_LABEL)
@@ -322,7 +329,7 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
             SetCursor(s_handCursor);
         return TRUE;
     case WM_DESTROY:
-        g_app.frameWindow = 0;
+        g_wizard.frameWindow = 0;
         PostQuitMessage(0);
         return TRUE;
     }

@@ -2,10 +2,13 @@
 // and the default procedure that they and the uninstaller's dialog share
 // for texts, fonts, painting, colours and the frame's keys.
 #include "wizard.h"
+#include "../startup/app_state.h"
+#include "../startup/startup.h"
 #include "../script/script.h"
 #include "../engine/engine.h"
 #include "../engine/files.h"
 #include "../uninstall/uninstall.h"
+#include "../resources/ids.h"
 #include <commctrl.h>
 
 enum { FOLDER_TEXT_SIZE = 32768, NO_CAPTION = 0xF };
@@ -55,17 +58,17 @@ static int SlotOf(HWND page)
 // What every page does when it is created and again after a language change.
 static void TextPage(HWND page, int slot)
 {
-    StringList** texts = g_app.pages[slot].texts;
+    StringList** texts = g_pages[slot].texts;
     const char* title = GetText(texts, PAGE_TEXT_TITLE);
-    if (g_app.backgroundEnabled)
-        SetWindowTextA(g_app.wizardParent, title);
+    if (g_appearance.backgroundEnabled)
+        SetWindowTextA(g_wizard.wizardParent, title);
     // The uninstaller's dialog has no frame: its own title and buttons.
-    HWND frame = g_app.frameWindow ? g_app.frameWindow : page;
+    HWND frame = g_wizard.frameWindow ? g_wizard.frameWindow : page;
     SetExpandedText(frame, title);
     WORD captions = kCaptionIndexes[PageType(slot) - IDD_LANGUAGE];
     for (int i = 0; i < 4; i++) {
         int index = (captions >> (12 - 4 * i)) & 0xF;
-        const char* caption = GetText(g_app.textsExtra, index);
+        const char* caption = GetText(g_product.textsExtra, index);
         if (index == NO_CAPTION || !caption)
             continue;
         HWND button = GetDlgItem(frame, IDC_BACK + i);
@@ -77,27 +80,27 @@ static void TextPage(HWND page, int slot)
 
 static void SetFonts(HWND page)
 {
-    SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, (WPARAM)g_app.titleFont, 0);
+    SendDlgItemMessageA(page, IDC_TITLE, WM_SETFONT, (WPARAM)g_drawing.titleFont, 0);
     static const WORD kBodyFontControls[] = { IDC_SUBTITLE, IDC_TEXT3,  IDC_TEXT4,       IDC_TEXT5,
                                               IDC_TEXT6,    IDC_TEXT7,  IDC_TEXT8,       IDC_TEXT9,
                                               IDC_BROWSE,   IDC_FOLDER_EDIT, IDC_FOLDER_LIST };
     for (int i = 0; i < 11; i++)
-        SendDlgItemMessageA(page, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_app.bodyFont, 0);
+        SendDlgItemMessageA(page, kBodyFontControls[i], WM_SETFONT, (WPARAM)g_drawing.bodyFont, 0);
 }
 
 static void InitLanguagePage(HWND page)
 {
     HWND combo = GetDlgItem(page, IDC_COMBO);
     SetFocus(combo);
-    for (int i = 0; i < ListCount(g_app.languageList); i++) {
-        int id = ParseNumber(ListGet(g_app.languageList, i));
-        int item = (int)SendMessageA(combo, CB_ADDSTRING, 0, (LPARAM)ListGet(g_app.lists.languageNames, id));
+    for (int i = 0; i < ListCount(g_product.languageList); i++) {
+        int id = ParseNumber(ListGet(g_product.languageList, i));
+        int item = (int)SendMessageA(combo, CB_ADDSTRING, 0, (LPARAM)ListGet(g_app.languageNames, id));
         SendMessageA(combo, CB_SETITEMDATA, item, id);
     }
     s_languageSelection = -1;
     int count = (int)SendMessageA(combo, CB_GETCOUNT, 0, 0);
     for (int item = 0; item < count; item++)
-        if ((WORD)SendMessageA(combo, CB_GETITEMDATA, item, 0) == g_app.languageId)
+        if ((WORD)SendMessageA(combo, CB_GETITEMDATA, item, 0) == g_product.languageId)
             s_languageSelection = item;
     SendMessageA(combo, CB_SETCURSEL, s_languageSelection, 0);
 }
@@ -109,7 +112,7 @@ static void OnLanguageChosen(HWND page)
     if (item == s_languageSelection)
         return;
     s_languageSelection = item;
-    g_app.languageId = (WORD)SendMessageA(combo, CB_GETITEMDATA, item, 0);
+    g_product.languageId = (WORD)SendMessageA(combo, CB_GETITEMDATA, item, 0);
     SendMessageA(page, WM_RETEXT, 0, SlotOf(page));
 }
 
@@ -117,7 +120,7 @@ static void OnLanguageChosen(HWND page)
 // of the folder combo box in the small one.
 static BOOL SmallLayout()
 {
-    return g_app.layoutOffset != 0;
+    return g_appearance.layoutOffset != 0;
 }
 
 static HWND FolderText(HWND page)
@@ -142,7 +145,7 @@ static void AddFolderName(HWND list, const char* name)
 
 static void ListProgramFolders(HWND list, int macro)
 {
-    char* pattern = CombinePath(ListGet(g_app.lists.folderMacroPaths, macro), "*");
+    char* pattern = CombinePath(ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], macro), "*");
     WIN32_FIND_DATAA found;
     HANDLE search = pattern ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
     FreeMem(pattern);
@@ -158,18 +161,18 @@ static void ListProgramFolders(HWND list, int macro)
 
 static void InitShortcutsPage(HWND page)
 {
-    BYTE offered = g_app.setupOptions;
-    EnableWindow(GetDlgItem(page, IDC_CREATE_GROUP), (offered & SETUP_OFFER_GROUP) && g_app.groupShortcutsPresent);
+    BYTE offered = g_product.setupOptions;
+    EnableWindow(GetDlgItem(page, IDC_CREATE_GROUP), (offered & SETUP_OFFER_GROUP) && g_wizard.groupShortcutsPresent);
     EnableWindow(GetDlgItem(page, IDC_CREATE_DESKTOP),
-                 (offered & SETUP_OFFER_DESKTOP) && g_app.desktopShortcutsPresent);
+                 (offered & SETUP_OFFER_DESKTOP) && g_wizard.desktopShortcutsPresent);
     EnableWindow(GetDlgItem(page, IDC_CREATE_QUICK_LAUNCH),
-                 (offered & SETUP_OFFER_QUICK_LAUNCH) && g_app.quickLaunchShortcutsPresent);
-    if (g_app.createProgramGroup) {
+                 (offered & SETUP_OFFER_QUICK_LAUNCH) && g_wizard.quickLaunchShortcutsPresent);
+    if (g_wizard.createProgramGroup) {
         CheckDlgButton(page, IDC_CREATE_GROUP, BST_CHECKED);
         EnableFolderControls(page, TRUE);
     }
-    CheckDlgButton(page, IDC_CREATE_DESKTOP, g_app.createDesktopShortcuts);
-    CheckDlgButton(page, IDC_CREATE_QUICK_LAUNCH, g_app.createQuickLaunchShortcuts);
+    CheckDlgButton(page, IDC_CREATE_DESKTOP, g_wizard.createDesktopShortcuts);
+    CheckDlgButton(page, IDC_CREATE_QUICK_LAUNCH, g_wizard.createQuickLaunchShortcuts);
 
     HWND text = FolderText(page);
     HWND list = SmallLayout() ? text : GetDlgItem(page, IDC_FOLDER_LIST);
@@ -202,7 +205,7 @@ static void InitFinishPage(HWND page, StringList** texts)
         ShowWindow(GetDlgItem(page, IDC_RESTART_TEXT), SW_SHOW);
         return;
     }
-    if (g_app.launchEnabled[1]) {
+    if (g_wizard.launchEnabled[1]) {
         ShowChecked(page, IDC_README_BOX);
     } else {
         RECT place;
@@ -210,7 +213,7 @@ static void InitFinishPage(HWND page, StringList** texts)
         MapWindowPoints(0, page, (POINT*)&place, 2);
         SetWindowPos(GetDlgItem(page, IDC_LAUNCH_BOX), 0, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     }
-    if (g_app.launchEnabled[0])
+    if (g_wizard.launchEnabled[0])
         ShowChecked(page, IDC_LAUNCH_BOX);
 }
 
@@ -234,7 +237,7 @@ static void LeavePage()
         CloseHandle(g_app.workerThread);
         g_app.workerThread = 0;
     }
-    UnrealizeObject(g_app.uiPalette);
+    UnrealizeObject(g_drawing.uiPalette);
 }
 static void Paint(HWND page, HDC dc)
 {
@@ -244,22 +247,24 @@ static void Paint(HWND page, HDC dc)
     // Installer pages are 2 dialog units wider than the frame's client area.
     int w = uninstaller ? client.right : client.right - 3, h = client.bottom;
     RECT header = { 0, 0, w, s_headerHeight };
-    FillRect(dc, &header, g_app.headerBrush);
+    FillRect(dc, &header, g_drawing.headerBrush);
     RECT body = { 0, s_headerHeight, w, h };
-    BOOL headerColoured = PageType(SlotOf(page)) == IDD_WELCOME && (g_app.appearanceOptions & APPEARANCE_HEADER_WELCOME);
-    FillRect(dc, &body, headerColoured ? g_app.headerBrush : g_app.bodyBrush);
+    BOOL headerColoured =
+        PageType(SlotOf(page)) == IDD_WELCOME && (g_appearance.appearanceOptions & APPEARANCE_HEADER_WELCOME);
+    FillRect(dc, &body, headerColoured ? g_drawing.headerBrush : g_drawing.bodyBrush);
     if (!SmallLayout()) {
         // The upper part of the stripe; the frame's band draws the rest.
-        int bottomLeft = uninstaller ? w - g_app.stripeBottomWidth
-                                     : (g_app.stripeBottomWidth - g_app.stripeTopWidth) * g_bandHeight / (h + g_bandHeight)
-                                           + w - g_app.stripeBottomWidth + 1;
-        POINT corners[4] = { { w - g_app.stripeTopWidth, -1 }, { w, -1 }, { w, h }, { bottomLeft, h } };
+        int bottomLeft = uninstaller ? w - g_drawing.stripeBottomWidth
+                                     : (g_drawing.stripeBottomWidth - g_drawing.stripeTopWidth) * g_bandHeight
+                                               / (h + g_bandHeight)
+                                           + w - g_drawing.stripeBottomWidth + 1;
+        POINT corners[4] = { { w - g_drawing.stripeTopWidth, -1 }, { w, -1 }, { w, h }, { bottomLeft, h } };
         DrawStripe(dc, corners);
     }
     // Not for the uninstaller, which has no frame: a null window would
     // repaint every window, this one again included, for ever.
     if (!uninstaller)
-        InvalidateRect(GetDlgItem(g_app.frameWindow, IDC_PRODUCT_LABEL), 0, FALSE);
+        InvalidateRect(GetDlgItem(g_wizard.frameWindow, IDC_PRODUCT_LABEL), 0, FALSE);
 }
 
 static HBRUSH StaticColours(HWND page, HDC dc, HWND control)
@@ -267,9 +272,9 @@ static HBRUSH StaticColours(HWND page, HDC dc, HWND control)
     int type = PageType(SlotOf(page));
     int id = GetDlgCtrlID(control);
     SetBkMode(dc, TRANSPARENT);
-    COLORREF text = id == IDC_TITLE ? g_app.titleTextColor : g_app.bodyTextColor;
+    COLORREF text = id == IDC_TITLE ? g_appearance.titleTextColor : g_appearance.bodyTextColor;
     if (type == IDD_UNINSTALLER && (id == IDC_UNINSTALL_LABEL || id == IDC_UNINSTALL_LINE)) {
-        COLORREF band = ResolveColorWord(g_app.bandColor);
+        COLORREF band = ResolveColorWord(g_appearance.bandColor);
         text = RGB((GetRValue(band) >> 2) * 3, (GetGValue(band) >> 2) * 3, (GetBValue(band) >> 2) * 3);
     }
     SetTextColor(dc, text);
@@ -277,7 +282,7 @@ static HBRUSH StaticColours(HWND page, HDC dc, HWND control)
     BOOL filled = (type == IDD_SHORTCUTS && id >= IDC_CREATE_GROUP && id <= IDC_CREATE_QUICK_LAUNCH)
                   || (type == IDD_FINISH && id >= IDC_LAUNCH_BOX && id <= IDC_RESTART_BOX)
                   || (type == IDD_DESTINATION && id == IDC_DEST_GROUP);
-    return filled ? g_app.bodyBrush : (HBRUSH)GetStockObject(NULL_BRUSH);
+    return filled ? g_drawing.bodyBrush : (HBRUSH)GetStockObject(NULL_BRUSH);
 }
 
 static void RecreateBrush(HBRUSH* brush, COLORREF word)
@@ -298,7 +303,7 @@ INT_PTR CALLBACK DefaultPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
             RECT area;
             GetWindowRect(GetDlgItem(page, id), &area);
             MapWindowPoints(0, page, (POINT*)&area, 2);
-            InvalidateRect(g_app.frameWindow, &area, TRUE);
+            InvalidateRect(g_wizard.frameWindow, &area, TRUE);
             InvalidateRect(page, &area, TRUE);
         }
         return TRUE;
@@ -306,15 +311,15 @@ INT_PTR CALLBACK DefaultPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND: {
         // Enter and Escape on a page are the frame's Next and Cancel.
         WORD id = LOWORD(wParam);
-        if ((id == IDOK || id == IDCANCEL) && g_app.frameWindow)
-            SendMessageA(g_app.frameWindow, WM_COMMAND, id == IDOK ? IDC_NEXT : IDC_CANCEL, 0);
+        if ((id == IDOK || id == IDCANCEL) && g_wizard.frameWindow)
+            SendMessageA(g_wizard.frameWindow, WM_COMMAND, id == IDOK ? IDC_NEXT : IDC_CANCEL, 0);
         return TRUE;
     }
     case WM_NEXTDLGCTL:
         // A rich edit moves on with Tab itself, asking its parent, the page:
         // the frame's order runs through the page and the frame's buttons.
-        if (g_app.frameWindow)
-            SendMessageA(g_app.frameWindow, message, wParam, lParam);
+        if (g_wizard.frameWindow)
+            SendMessageA(g_wizard.frameWindow, message, wParam, lParam);
         return TRUE;
     case WM_DESTROY:
         LeavePage();
@@ -329,9 +334,9 @@ INT_PTR CALLBACK DefaultPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         return (INT_PTR)StaticColours(page, (HDC)wParam, (HWND)lParam);
     }
     case WM_SYSCOLORCHANGE:
-        RecreateBrush(&g_app.bodyBrush, g_app.bodyColor);
-        RecreateBrush(&g_app.headerBrush, g_app.headerColor);
-        RecreateBrush(&g_app.bandBrush, g_app.bandColor);
+        RecreateBrush(&g_drawing.bodyBrush, g_appearance.bodyColor);
+        RecreateBrush(&g_drawing.headerBrush, g_appearance.headerColor);
+        RecreateBrush(&g_drawing.bandBrush, g_appearance.bandColor);
         return TRUE;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
@@ -375,7 +380,7 @@ static INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, 
 {
     INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
     if (message == WM_INITDIALOG && SmallLayout())
-        SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(g_app.pages[lParam].texts, WELCOME_TEXT_SMALL_TITLE));
+        SetExpandedText(GetDlgItem(page, IDC_TITLE), GetText(g_pages[lParam].texts, WELCOME_TEXT_SMALL_TITLE));
     return result;
 }
 
@@ -384,7 +389,7 @@ static INT_PTR CALLBACK DocumentPageProc(HWND page, UINT message, WPARAM wParam,
 {
     INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
     if (message == WM_INITDIALOG) {
-        const char* text = PageType((int)lParam) == IDD_LICENCE ? g_app.licenceText : g_app.infoText;
+        const char* text = PageType((int)lParam) == IDD_LICENCE ? g_product.licenceText : g_product.infoText;
         if (text)
             SetDlgItemTextA(page, IDC_RICHEDIT, text);
     }
@@ -434,8 +439,8 @@ static INT_PTR CALLBACK ShortcutsPageProc(HWND page, UINT message, WPARAM wParam
             FreeMem(text);
         }
         if (LOWORD(wParam) == IDC_CREATE_GROUP) {
-            g_app.createProgramGroup = IsDlgButtonChecked(page, IDC_CREATE_GROUP);
-            EnableFolderControls(page, g_app.createProgramGroup);
+            g_wizard.createProgramGroup = IsDlgButtonChecked(page, IDC_CREATE_GROUP);
+            EnableFolderControls(page, g_wizard.createProgramGroup);
         }
         break;
     case WM_DESTROY:
@@ -443,8 +448,8 @@ static INT_PTR CALLBACK ShortcutsPageProc(HWND page, UINT message, WPARAM wParam
             SetVariable("%ShortcutsGroup%", text);
             FreeMem(text);
         }
-        g_app.createDesktopShortcuts = IsDlgButtonChecked(page, IDC_CREATE_DESKTOP);
-        g_app.createQuickLaunchShortcuts = IsDlgButtonChecked(page, IDC_CREATE_QUICK_LAUNCH);
+        g_wizard.createDesktopShortcuts = IsDlgButtonChecked(page, IDC_CREATE_DESKTOP);
+        g_wizard.createQuickLaunchShortcuts = IsDlgButtonChecked(page, IDC_CREATE_QUICK_LAUNCH);
         break;
     }
     return result;
@@ -464,11 +469,11 @@ static INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, L
 {
     INT_PTR result = DefaultPageProc(page, message, wParam, lParam);
     if (message == WM_INITDIALOG) {
-        InitFinishPage(page, g_app.pages[lParam].texts);
+        InitFinishPage(page, g_pages[lParam].texts);
     } else if (message == WM_DESTROY) {
         g_install.restartNow = IsDlgButtonChecked(page, IDC_RESTART_BOX);
-        g_app.launchEnabled[1] = IsDlgButtonChecked(page, IDC_README_BOX);
-        g_app.launchEnabled[0] = IsDlgButtonChecked(page, IDC_LAUNCH_BOX);
+        g_wizard.launchEnabled[1] = IsDlgButtonChecked(page, IDC_README_BOX);
+        g_wizard.launchEnabled[0] = IsDlgButtonChecked(page, IDC_LAUNCH_BOX);
     }
     return result;
 }

@@ -3,9 +3,11 @@
 // as the user opens them, in which files and folders are ticked and deleted.
 #include "wizard.h"
 #include "../engine/engine.h"
+#include "../startup/app_state.h"
 #include "../engine/files.h"
 #include "../uninstall/uninstall.h"
 #include "../script/script.h"
+#include "../resources/ids.h"
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -139,7 +141,7 @@ static void LoadFolderItems(HWND tree, HTREEITEM item)
         do {
             char* path = JoinStrings(folder, "\\", entry.cFileName);
             if (path && !IsDotEntry(entry.cFileName) && (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) == isFile
-                && !(isFile && ListContainsText(g_app.lists.restartDeletes, path)))
+                && !(isFile && ListContainsText(g_uninstall.restartDeletes, path)))
                 InsertPathItem(tree, item, path, isFile ? KIND_FILE : KIND_FOLDER, checked);
             FreeMem(path);
         } while (FindNextFileA(search, &entry));
@@ -188,14 +190,14 @@ void ShowLeftoverView(HWND dialog)
 {
     SetDlgItemTextA(dialog, IDC_CANCEL, "完成！");
     SetDlgItemTextA(dialog, IDC_TITLE, "软件的卸载已经完成.");
-    if (g_app.layoutOffset) {
+    if (g_appearance.layoutOffset) {
         ShowWindow(GetDlgItem(dialog, IDC_SUBTITLE), SW_HIDE);
         ShowWindow(GetDlgItem(dialog, IDC_TEXT3), SW_HIDE);
         SetDlgItemTextA(dialog, IDC_LEFTOVER_TEXT, kLeftoverExplanation);
     } else {
         char done[MESSAGE_BUFFER_SIZE];
         ComposeMessage(done, "软件 %s 已经完全从您的电脑中删除了！                ",
-                       GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_PRODUCT), 0, 0);
+                       GetText(g_pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_PRODUCT), 0, 0);
         SetDlgItemTextA(dialog, IDC_SUBTITLE, done);
         SetDlgItemTextA(dialog, IDC_TEXT3, kLeftoverExplanation);
     }
@@ -204,7 +206,7 @@ void ShowLeftoverView(HWND dialog)
     SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_NORMAL,
                  SHGetFileInfoA("C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
     // Outermost folders only: a folder inside another listed one is part of it.
-    StringList* folders = g_app.lists.leftovers;
+    StringList* folders = g_uninstall.leftovers;
     ListSort(folders, LIST_SORT_BY_LENGTH);
     for (int i = 0; i < ListCount(folders); i++) {
         char* outer = ListGet(folders, i);
@@ -238,14 +240,14 @@ static void CloseDialog(HWND dialog)
                         "注意：这个卸载过程还没有完全结束。       \n"
                         "如果您现在退出，那么这个软件将不会被正确的从您的计算机中删除。 \n\n"
                         "您真的要退出这个卸载程序吗？  ",
-                        GetText(g_app.pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_CAPTION), MB_ICONWARNING | MB_YESNO)
+                        GetText(g_pages[SLOT_UNINSTALLER].texts, UNINSTALLER_TEXT_CAPTION), MB_ICONWARNING | MB_YESNO)
             != IDYES) {
             ReleaseWorker(FALSE);
             return;
         }
         ReleaseWorker(TRUE);
         WaitForWorker();
-        ListClear(g_app.lists.restartDeletes);
+        ListClear(g_uninstall.restartDeletes);
     } else {
         ReleaseWorker(FALSE);
         WaitForWorker();

@@ -1,9 +1,49 @@
 // The wizard: frame, pages, destination checks, background window, and the
 // dialog templates they are created from.
 #pragma once
-#include "../startup/startup.h"
-#include "../resources/ids.h"
+#include "../support/support.h"
 #undef GetFreeSpace  // the SDK's 16-bit compatibility macro; the runtime has its own
+
+enum { GRADIENT_STEPS = 200 };
+// Colour words: a COLORREF, or a system colour by one of these bits.
+enum { COLOR_WORD_WINDOW = 0x02000000, COLOR_WORD_BTNFACE = 0x01000000, DEFAULT_DECORATION_COLOR = 0x00C88C00 };
+
+// How the wizard looks: the script's product, background and decoration
+// records, or the uninstaller's log.
+struct Appearance {
+    char bodyFontFace[LF_FACESIZE];
+    char titleFontFace[LF_FACESIZE];
+    COLORREF bodyTextColor, titleTextColor;
+    COLORREF bodyColor, bandColor, headerColor;   // colour words
+    BYTE appearanceOptions;   // the product record's option byte A
+    int layoutOffset;
+    BOOL backgroundEnabled;
+    COLORREF gradientColors[2];
+    COLORREF decorationColor;
+};
+extern Appearance g_appearance;
+
+// What start-up step 1 makes of the appearance.
+struct DrawingResources {
+    int screenDpi, stripeBottomWidth, stripeTopWidth;
+    HPALETTE uiPalette;
+    HFONT bodyFont, titleFont;
+    HBRUSH headerBrush, bodyBrush, bandBrush, stripeBrush;
+    HPEN stripePen;
+};
+extern DrawingResources g_drawing;
+
+// The wizard's windows and slots, and the choices its pages offer and keep.
+struct Wizard {
+    HWND wizardParent, frameWindow, pageWindow;
+    int currentPage, previousPage, lastPageIndex;
+    // Shortcut kinds that record 10 lines name, and whether to create them.
+    BOOL groupShortcutsPresent, desktopShortcutsPresent, quickLaunchShortcutsPresent;
+    BOOL createProgramGroup, createDesktopShortcuts, createQuickLaunchShortcuts;
+    char* launchPrograms[2];   // null: none
+    BOOL launchEnabled[2];
+};
+extern Wizard g_wizard;
 
 // Dialog templates: stored compressed in the image, inflated on first use.
 // Null when ID names no template (or the templates cannot be inflated).

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include "unit_helpers.h"
+#include "run_state_test.h"
 #include "fixture_path.h"
 #include "package/package.h"
 #include "package_reader.h"
@@ -177,9 +178,7 @@ class BuilderRoundTrip : public testing::Test {
 protected:
     void SetUp() override
     {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ZeroMemory(&g_requirements, sizeof(g_requirements));
-        ZeroMemory(&g_install, sizeof(g_install));
+        ZeroRunState();
         ASSERT_TRUE(StartupStep(0));
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
@@ -216,10 +215,10 @@ protected:
         package_ = (folder_ / "setup.exe").string();
         quillset::WritePackageFile(runtime, project, package_, &stats);
         EXPECT_EQ(stats.filesIn, files);
-        g_app.moduleFile = CreateFileA(package_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(g_app.moduleFile, INVALID_HANDLE_VALUE);
+        g_package.moduleFile = CreateFileA(package_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(g_package.moduleFile, INVALID_HANDLE_VALUE);
         ASSERT_EQ(LoadPackage(), PACKAGE_LOADED) << "the checksum verifies";
-        InterpretScript(g_app.script, g_app.scriptSize);
+        InterpretScript(g_package.script, g_package.scriptSize);
     }
     fs::path folder_;
     std::string package_;
@@ -228,34 +227,34 @@ protected:
 TEST_F(BuilderRoundTrip, ProductRecordsGiveNamesVariablesAppearanceAndOptions)
 {
     BuildAndLoad();
-    EXPECT_EQ(Str(g_app.productName), "Round");
-    EXPECT_EQ(Str(g_app.productFullName), "Round Trip 2.0");
-    EXPECT_EQ(Str(g_app.captionText), "Round Trip 2.0 设置 ");
+    EXPECT_EQ(Str(g_product.productName), "Round");
+    EXPECT_EQ(Str(g_product.productFullName), "Round Trip 2.0");
+    EXPECT_EQ(Str(g_product.captionText), "Round Trip 2.0 设置 ");
     EXPECT_EQ(Str(GetVariable("%InstallPath%")),
-              std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_PROGRAM_FILES)) + "\\Round");
+              std::string(ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], MACRO_PROGRAM_FILES)) + "\\Round");
     EXPECT_EQ(Str(GetVariable("%UninstallerFileName%")), "remove.exe");
     EXPECT_EQ(Str(GetVariable("%ShortcutsGroup%")), "Round Group");
     EXPECT_EQ(Str(GetVariable("%DataDir%")),
-              std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS)) + "\\RoundData");
-    EXPECT_STREQ(g_app.bodyFontFace, "Tahoma");
-    EXPECT_EQ(g_app.bodyTextColor, 0x332211u) << "0xRRGGBB becomes a COLORREF";
-    EXPECT_EQ(g_app.titleTextColor, 0x665544u);
-    EXPECT_EQ(g_app.bodyColor, 0x02000000u);
-    EXPECT_EQ(g_app.bandColor, 0x302010u);
-    EXPECT_EQ(g_app.headerColor, 0x01000000u);
-    EXPECT_EQ(g_app.decorationColor, 0xC0B0A0u);
-    EXPECT_TRUE(g_app.backgroundEnabled);
-    EXPECT_EQ(g_app.gradientColors[0], 0xFF0000u);
-    EXPECT_EQ(g_app.gradientColors[1], 0x00FF00u);
-    EXPECT_EQ(g_app.appearanceOptions, APPEARANCE_HEADER_WELCOME | APPEARANCE_BACKGROUND_CAPTION);
-    EXPECT_EQ(g_app.setupOptions, SETUP_SMALL_LAYOUT | SETUP_OFFER_GROUP | SETUP_OFFER_QUICK_LAUNCH |
+              std::string(ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], MACRO_WINDOWS)) + "\\RoundData");
+    EXPECT_STREQ(g_appearance.bodyFontFace, "Tahoma");
+    EXPECT_EQ(g_appearance.bodyTextColor, 0x332211u) << "0xRRGGBB becomes a COLORREF";
+    EXPECT_EQ(g_appearance.titleTextColor, 0x665544u);
+    EXPECT_EQ(g_appearance.bodyColor, 0x02000000u);
+    EXPECT_EQ(g_appearance.bandColor, 0x302010u);
+    EXPECT_EQ(g_appearance.headerColor, 0x01000000u);
+    EXPECT_EQ(g_appearance.decorationColor, 0xC0B0A0u);
+    EXPECT_TRUE(g_appearance.backgroundEnabled);
+    EXPECT_EQ(g_appearance.gradientColors[0], 0xFF0000u);
+    EXPECT_EQ(g_appearance.gradientColors[1], 0x00FF00u);
+    EXPECT_EQ(g_appearance.appearanceOptions, APPEARANCE_HEADER_WELCOME | APPEARANCE_BACKGROUND_CAPTION);
+    EXPECT_EQ(g_product.setupOptions, SETUP_SMALL_LAYOUT | SETUP_OFFER_GROUP | SETUP_OFFER_QUICK_LAUNCH |
                                   SETUP_RESTART | SETUP_CREATE_UNINSTALLER);
-    EXPECT_EQ(g_app.layoutOffset, 20);
-    EXPECT_TRUE(g_app.createUninstaller);
+    EXPECT_EQ(g_appearance.layoutOffset, 20);
+    EXPECT_TRUE(g_product.createUninstaller);
     EXPECT_TRUE(g_install.restartRequired && g_install.restartNow);
-    EXPECT_EQ(Str(g_app.launchPrograms[1]),
-              std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS)) + "\\notepad.exe");
-    EXPECT_EQ(Str(g_app.launchPrograms[0]), "%InstallPath%\\round.exe");
+    EXPECT_EQ(Str(g_wizard.launchPrograms[1]),
+              std::string(ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], MACRO_WINDOWS)) + "\\notepad.exe");
+    EXPECT_EQ(Str(g_wizard.launchPrograms[0]), "%InstallPath%\\round.exe");
 }
 
 TEST_F(BuilderRoundTrip, PageSwitchesLanguagesAndTextsArriveForEveryLanguage)
@@ -263,55 +262,55 @@ TEST_F(BuilderRoundTrip, PageSwitchesLanguagesAndTextsArriveForEveryLanguage)
     BuildAndLoad();
     for (int slot : { SLOT_LANGUAGE, SLOT_WELCOME, SLOT_LICENCE, SLOT_INFORMATION, SLOT_DESTINATION, SLOT_SHORTCUTS,
                       SLOT_READY, SLOT_INSTALLING, SLOT_FINISH }) {
-        EXPECT_TRUE(g_app.pages[slot].enabled) << slot;
-        EXPECT_EQ(g_app.pages[slot].dialogId, IDD_LANGUAGE + slot + LAYOUT_SMALL_OFFSET) << slot;
+        EXPECT_TRUE(g_pages[slot].enabled) << slot;
+        EXPECT_EQ(g_pages[slot].dialogId, IDD_LANGUAGE + slot + LAYOUT_SMALL_OFFSET) << slot;
     }
     for (int slot : { 4, 5, 7, (int)SLOT_UNINSTALLER })
-        EXPECT_FALSE(g_app.pages[slot].enabled) << slot;
-    EXPECT_EQ(Items(g_app.languageList), (std::vector<std::string>{ "9", "4" }));
-    EXPECT_EQ(g_app.languageId, 9) << "no automatic choice: the first listed";
-    EXPECT_EQ(Str(GetText(g_app.textsWizard, WIZARD_NEEDS_RELEASE)), "Round needs %s.");
-    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "Hello from Round");
-    EXPECT_EQ(Str(GetText(g_app.textsExtra, BUTTON_TEXT_NEXT)), "&Next >");
-    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_FINISH].texts, PAGE_TEXT_TITLE)), "Round Trip 2.0 Setup");
-    g_app.languageId = 4;
-    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "你好");
-    EXPECT_EQ(Str(GetText(g_app.textsExtra, BUTTON_TEXT_CANCEL)), "取消");
+        EXPECT_FALSE(g_pages[slot].enabled) << slot;
+    EXPECT_EQ(Items(g_product.languageList), (std::vector<std::string>{ "9", "4" }));
+    EXPECT_EQ(g_product.languageId, 9) << "no automatic choice: the first listed";
+    EXPECT_EQ(Str(GetText(g_product.textsWizard, WIZARD_NEEDS_RELEASE)), "Round needs %s.");
+    EXPECT_EQ(Str(GetText(g_pages[SLOT_WELCOME].texts, 1)), "Hello from Round");
+    EXPECT_EQ(Str(GetText(g_product.textsExtra, BUTTON_TEXT_NEXT)), "&Next >");
+    EXPECT_EQ(Str(GetText(g_pages[SLOT_FINISH].texts, PAGE_TEXT_TITLE)), "Round Trip 2.0 Setup");
+    g_product.languageId = 4;
+    EXPECT_EQ(Str(GetText(g_pages[SLOT_WELCOME].texts, 1)), "你好");
+    EXPECT_EQ(Str(GetText(g_product.textsExtra, BUTTON_TEXT_CANCEL)), "取消");
 }
 
 TEST_F(BuilderRoundTrip, DocumentsAndRequirementsArriveAsWritten)
 {
     BuildAndLoad();
-    EXPECT_EQ(Str(g_app.licenceText), "The licence.");
-    EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 Information}");
-    EXPECT_EQ(Str(g_requirements.requiredWindows), "XP");
-    EXPECT_EQ(Str(g_requirements.requiredDirectX), "8.1");
-    EXPECT_EQ(Str(g_requirements.requiredIE), "5.5SP2");
-    EXPECT_EQ(Str(g_requirements.requiredAccess), "2000SR1");
+    EXPECT_EQ(Str(g_product.licenceText), "The licence.");
+    EXPECT_EQ(Str(g_product.infoText), "{\\rtf1 Information}");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_WINDOWS]), "XP");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_DIRECTX]), "8.1");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_IE]), "5.5SP2");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_ACCESS]), "2000SR1");
     EXPECT_TRUE(g_requirements.requireAdministrator);
 }
 
 TEST_F(BuilderRoundTrip, ListRecordsArriveInTheirLists)
 {
     BuildAndLoad();
-    EXPECT_EQ(Items(g_app.lists.shortcuts),
+    EXPECT_EQ(Items(g_workLists[WORK_SHORTCUTS]),
               (std::vector<std::string>{ "%ShortcutsGroup%\\Round.lnk,%InstallPath%\\round.exe,-x,,,2,3,,1",
                                          "<QuickLaunch>\\Round.lnk,%InstallPath%\\round.exe,,,,,,,0" }));
-    EXPECT_TRUE(g_app.groupShortcutsPresent && g_app.quickLaunchShortcutsPresent);
-    EXPECT_FALSE(g_app.desktopShortcutsPresent);
-    std::string windows = ListGet(g_app.lists.folderMacroPaths, MACRO_WINDOWS);
-    EXPECT_EQ(Items(g_app.lists.registryValues),
+    EXPECT_TRUE(g_wizard.groupShortcutsPresent && g_wizard.quickLaunchShortcutsPresent);
+    EXPECT_FALSE(g_wizard.desktopShortcutsPresent);
+    std::string windows = ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], MACRO_WINDOWS);
+    EXPECT_EQ(Items(g_workLists[WORK_REGISTRY_VALUES]),
               (std::vector<std::string>{ "1,Software\\Round,Path,2," + windows + "\\round" }));
-    EXPECT_EQ(Items(g_app.lists.iniEntries), (std::vector<std::string>{ "%InstallPath%\\round.ini,Main,Level,3,1" }));
-    EXPECT_EQ(Items(g_app.lists.beforePrograms), (std::vector<std::string>{ "%InstallPath%\\setup-helper.exe,/quiet,,0,1,0" }));
-    EXPECT_EQ(Items(g_app.pages[SLOT_FINISH].programs), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
-    EXPECT_EQ(Items(g_app.lists.uninstallPrograms), (std::vector<std::string>{ "%InstallPath%\\cleanup.exe,,,1,1,0" }));
-    EXPECT_EQ(Items(g_app.pages[SLOT_INSTALLING].dllCalls),
+    EXPECT_EQ(Items(g_workLists[WORK_INI_ENTRIES]), (std::vector<std::string>{ "%InstallPath%\\round.ini,Main,Level,3,1" }));
+    EXPECT_EQ(Items(g_workLists[WORK_BEFORE_PROGRAMS]), (std::vector<std::string>{ "%InstallPath%\\setup-helper.exe,/quiet,,0,1,0" }));
+    EXPECT_EQ(Items(g_pages[SLOT_FINISH].programs), (std::vector<std::string>{ "open,%InstallPath%\\readme.txt,,1,0,2" }));
+    EXPECT_EQ(Items(g_workLists[WORK_UNINSTALL_PROGRAMS]), (std::vector<std::string>{ "%InstallPath%\\cleanup.exe,,,1,1,0" }));
+    EXPECT_EQ(Items(g_pages[SLOT_INSTALLING].dllCalls),
               (std::vector<std::string>{ "%InstallPath%\\bin\\round.dll,DllRegisterServer,,,1" }));
-    EXPECT_EQ(Items(g_app.lists.associations),
+    EXPECT_EQ(Items(g_workLists[WORK_ASSOCIATIONS]),
               (std::vector<std::string>{ ".round,Round.File,text/plain,Round file,,notepad.exe \"%1\","
                                          "%InstallPath%\\round.exe,1" }));
-    EXPECT_EQ(Items(g_app.lists.backgroundCaptions),
+    EXPECT_EQ(Items(g_workLists[WORK_BACKGROUND_CAPTIONS]),
               (std::vector<std::string>{ "\"Round, the product\",right,bottom,10,20,,24,,7,1,0,0xFFFFFF,2,0x000000" }));
 }
 
@@ -322,16 +321,16 @@ TEST_F(BuilderRoundTrip, ChineseProductNameReachesBothLanguagesTexts)
 {
     Write("p.qset", u8"[product]\nname=中文软件\n\n[languages]\noffered=english,chinese\nauto_select=no\n");
     BuildAndLoad(0);
-    EXPECT_EQ(Str(g_app.productName), "中文软件");
-    EXPECT_EQ(Str(g_app.captionText), "中文软件 设置 ");
-    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_app.lists.folderMacroPaths, MACRO_PROGRAM_FILES)) + "\\中文软件");
-    EXPECT_EQ(g_app.languageId, 9);
-    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "Welcome to the 中文软件 Setup");
-    EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 has been installed on your computer.");
-    EXPECT_NE(Str(GetText(g_app.textsWizard, 0)).find("中文软件 will not be installed"), std::string::npos);
-    g_app.languageId = 4;
-    EXPECT_EQ(Str(GetText(g_app.pages[SLOT_WELCOME].texts, 1)), "欢迎使用 中文软件 安装程序");
-    EXPECT_EQ(Str(GetText(g_app.pages[11].texts, 2)), "中文软件 已经安装到您的计算机中。");
+    EXPECT_EQ(Str(g_product.productName), "中文软件");
+    EXPECT_EQ(Str(g_product.captionText), "中文软件 设置 ");
+    EXPECT_EQ(Str(GetVariable("%InstallPath%")), std::string(ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], MACRO_PROGRAM_FILES)) + "\\中文软件");
+    EXPECT_EQ(g_product.languageId, 9);
+    EXPECT_EQ(Str(GetText(g_pages[SLOT_WELCOME].texts, 1)), "Welcome to the 中文软件 Setup");
+    EXPECT_EQ(Str(GetText(g_pages[11].texts, 2)), "中文软件 has been installed on your computer.");
+    EXPECT_NE(Str(GetText(g_product.textsWizard, 0)).find("中文软件 will not be installed"), std::string::npos);
+    g_product.languageId = 4;
+    EXPECT_EQ(Str(GetText(g_pages[SLOT_WELCOME].texts, 1)), "欢迎使用 中文软件 安装程序");
+    EXPECT_EQ(Str(GetText(g_pages[11].texts, 2)), "中文软件 已经安装到您的计算机中。");
 }
 
 // The package's entries, the contents of compressed files as the runtime's
@@ -358,8 +357,8 @@ std::string Text(const quillset::Bytes& bytes)
 TEST_F(BuilderRoundTrip, FileGroupsHoldTheSourcesAsTheWorkerReadsThem)
 {
     BuildAndLoad();
-    EXPECT_EQ(g_app.package.dataOffset, 12u);
-    EXPECT_EQ(g_app.package.unpackedTotal, 10u + 3000 + 5 + fs::file_size(folder_ / "src" / "versioned.exe"));
+    EXPECT_EQ(g_package.header.dataOffset, 12u);
+    EXPECT_EQ(g_package.header.unpackedTotal, 10u + 3000 + 5 + fs::file_size(folder_ / "src" / "versioned.exe"));
     std::vector<quillset::ReadEntry> seen = EntriesAsTheWorkerReadsThem(quillset::ReadFileOf(package_));
     ASSERT_EQ(seen.size(), 6u);
     EXPECT_EQ(seen[0].name, "one.txt");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "unit_helpers.h"
+#include "run_state_test.h"
 #include "environment/environment.h"
 #include "engine/engine.h"
 #include "fixture_path.h"
@@ -75,9 +76,7 @@ class Environment : public testing::Test {
 protected:
     void SetUp() override
     {
-        ZeroMemory(&g_app, sizeof(g_app));
-        ZeroMemory(&g_requirements, sizeof(g_requirements));
-        ZeroMemory(&g_install, sizeof(g_install));
+        ZeroRunState();
         ASSERT_TRUE(LoadShellFolderFunctions());
     }
     void TearDown() override { UnloadShellFolderFunctions(); }
@@ -102,10 +101,10 @@ protected:
 TEST_F(Environment, RequirementGroupsDecideInTheirOrder)
 {
     g_requirements.windowsVersion = WINDOWS_2000;
-    g_requirements.requiredWindows = (char*)"XP";
+    g_requirements.required[REQUIRED_WINDOWS] = (char*)"XP";
     g_requirements.requireAdministrator = TRUE;
     g_requirements.isAdministrator = FALSE;
-    g_requirements.requiredDirectX = (char*)"9.0";
+    g_requirements.required[REQUIRED_DIRECTX] = (char*)"9.0";
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_WINDOWS);
     EXPECT_EQ(Str(g_requirements.missingWindowsName), "Microsoft Windows XP");
     g_requirements.windowsVersion = WINDOWS_XP;
@@ -114,13 +113,13 @@ TEST_F(Environment, RequirementGroupsDecideInTheirOrder)
     g_requirements.isAdministrator = TRUE;
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_DIRECTX);
     EXPECT_EQ(Str(g_requirements.missingDirectXName), "DirectX 9.0");
-    g_requirements.requiredIE = (char*)"6.0SP1";
+    g_requirements.required[REQUIRED_IE] = (char*)"6.0SP1";
     g_requirements.ieVersionClass = 18;
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_IE);
     EXPECT_EQ(Str(g_requirements.missingIEName), "Internet Explorer 6.0 SP1");
     g_requirements.ieVersionClass = 19;
     g_requirements.directXVersion = 0x900;
-    g_requirements.requiredAccess = (char*)"97";
+    g_requirements.required[REQUIRED_ACCESS] = (char*)"97";
     EXPECT_EQ(CheckRequirements(), REQUIREMENT_ACCESS) << "no Access at all fails even 97";
     EXPECT_EQ(Str(g_requirements.missingAccessName), "Microsoft Access 97");
     g_requirements.accessVersion = 1;
@@ -134,14 +133,14 @@ TEST_F(Environment, ReleaseNamesOfUpdates)
         const char* keyword;
         const char* name;
     } cases[] = {
-        { &g_requirements.requiredWindows, "95osr2", "Microsoft Windows 95 OSR2" },
-        { &g_requirements.requiredWindows, "98SE", "Microsoft Windows 98 SE" },
-        { &g_requirements.requiredWindows, "NT4", "Microsoft Windows NT4" },
-        { &g_requirements.requiredIE, "5.01SP3", "Internet Explorer 5.01 SP3" },
-        { &g_requirements.requiredIE, "3.02", "Internet Explorer 3.02" },
-        { &g_requirements.requiredDirectX, "6.1", "DirectX 6.1" },
-        { &g_requirements.requiredAccess, "2000SR1", "Microsoft Access 2000 SR1" },
-        { &g_requirements.requiredAccess, "XP", "Microsoft Access XP" },
+        { &g_requirements.required[REQUIRED_WINDOWS], "95osr2", "Microsoft Windows 95 OSR2" },
+        { &g_requirements.required[REQUIRED_WINDOWS], "98SE", "Microsoft Windows 98 SE" },
+        { &g_requirements.required[REQUIRED_WINDOWS], "NT4", "Microsoft Windows NT4" },
+        { &g_requirements.required[REQUIRED_IE], "5.01SP3", "Internet Explorer 5.01 SP3" },
+        { &g_requirements.required[REQUIRED_IE], "3.02", "Internet Explorer 3.02" },
+        { &g_requirements.required[REQUIRED_DIRECTX], "6.1", "DirectX 6.1" },
+        { &g_requirements.required[REQUIRED_ACCESS], "2000SR1", "Microsoft Access 2000 SR1" },
+        { &g_requirements.required[REQUIRED_ACCESS], "XP", "Microsoft Access XP" },
     };
     g_requirements.isAdministrator = TRUE;
     for (const Case& c : cases) {
@@ -156,21 +155,21 @@ TEST_F(Environment, KeywordsIgnoreCaseButNotTrailingBlanks)
 {
     g_requirements.windowsVersion = WINDOWS_2000;
     for (const char* keyword : { "xp", "Xp", "2003" }) {
-        g_requirements.requiredWindows = (char*)keyword;
+        g_requirements.required[REQUIRED_WINDOWS] = (char*)keyword;
         EXPECT_EQ(CheckRequirements(), REQUIREMENT_WINDOWS) << keyword;
     }
     EXPECT_EQ(Str(g_requirements.releaseName), "Microsoft Windows 2003 Server");
     for (const char* keyword : { "XP ", " XP", "", "Vista", "2000" }) {
-        g_requirements.requiredWindows = (char*)keyword;
+        g_requirements.required[REQUIRED_WINDOWS] = (char*)keyword;
         EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET) << '"' << keyword << '"';
     }
     // NT 4.0 ranks below Windows 98 on the scale.
     g_requirements.windowsVersion = WINDOWS_98;
-    g_requirements.requiredWindows = (char*)"nt4";
+    g_requirements.required[REQUIRED_WINDOWS] = (char*)"nt4";
     EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
     g_requirements.windowsVersion = WINDOWS_VISTA_OR_LATER;
     for (const char* keyword : { "95OSR2", "NT4", "98", "98SE", "ME", "2000", "XP", "2003", "NT" }) {
-        g_requirements.requiredWindows = (char*)keyword;
+        g_requirements.required[REQUIRED_WINDOWS] = (char*)keyword;
         EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET) << keyword << " on a later release";
     }
 }
@@ -188,7 +187,7 @@ TEST_F(Environment, DirectXMinorStepsAndTheFailedDisplayTest)
         { "1.0", 0, REQUIREMENT_DIRECTX },     { "9.0", 0x900, REQUIREMENTS_MET },
     };
     for (const Case& c : cases) {
-        g_requirements.requiredDirectX = (char*)c.keyword;
+        g_requirements.required[REQUIRED_DIRECTX] = (char*)c.keyword;
         g_requirements.directXVersion = c.version;
         EXPECT_EQ(CheckRequirements(), c.expected) << c.keyword << " on " << std::hex << c.version;
     }
@@ -266,10 +265,10 @@ TEST_F(Environment, DirectXIsProbedOnlyForAPackageThatRequiresIt)
 {
     RunComponentDetections();
     EXPECT_EQ(g_requirements.directXVersion, DIRECTX_NOT_PROBED);
-    g_requirements.requiredDirectX = (char*)"";
+    g_requirements.required[REQUIRED_DIRECTX] = (char*)"";
     EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
     EXPECT_EQ(g_requirements.directXVersion, DIRECTX_NOT_PROBED) << "an empty requirement asks for no probe";
-    g_requirements.requiredDirectX = (char*)"9.0";
+    g_requirements.required[REQUIRED_DIRECTX] = (char*)"9.0";
     EXPECT_EQ(CheckRequirements(), REQUIREMENTS_MET);
     EXPECT_EQ(g_requirements.directXVersion, 0x900);
 }

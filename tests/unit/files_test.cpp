@@ -20,8 +20,8 @@ bool Exists(const std::string& path)
 std::string Logged()
 {
     std::string result;
-    for (int i = 0; i < ListCount(g_app.lists.logLines); i++)
-        result += ListGet(g_app.lists.logLines, i);
+    for (int i = 0; i < ListCount(g_log.logLines); i++)
+        result += ListGet(g_log.logLines, i);
     return result;
 }
 
@@ -44,7 +44,7 @@ TEST_F(Folders, ChainCreatesEveryMissingLevelAndLogsIt)
     // Levels are logged only when created here; the whole path always.
     EXPECT_EQ(Logged(), "a," + scratch.path() + "\\one\na," + scratch.path() + "\\one\\two\na," + deepest + "\n");
 
-    ListClear(g_app.lists.logLines);
+    ListClear(g_log.logLines);
     EXPECT_TRUE(CreateFolderChain(deepest.c_str(), 0, 0));
     EXPECT_EQ(Logged(), "a," + deepest + "\n");
 }
@@ -52,7 +52,7 @@ TEST_F(Folders, ChainCreatesEveryMissingLevelAndLogsIt)
 TEST_F(Folders, ChainDoesNotLogASpecialFolderItself)
 {
     ScratchFolder scratch("qs_special");
-    ListAppend(g_app.lists.folderMacroPaths, scratch.path().c_str());
+    ListAppend(g_workLists[WORK_FOLDER_MACRO_PATHS], scratch.path().c_str());
     EXPECT_TRUE(CreateFolderChain(scratch.path().c_str(), 0, 0));
     EXPECT_EQ(Logged(), "");
 }

@@ -24,16 +24,16 @@ protected:
         folder = std::string(temp) + "install_log_test";
         CreateDirectoryA(folder.c_str(), 0);
         g_app.tempFolder = DupString(folder.c_str(), 0);
-        g_app.productFullName = DupString("Full Name", 0);
-        g_app.productName = DupString("Name", 0);
-        g_app.layoutOffset = 20;
-        g_app.headerColor = COLOR_WORD_WINDOW;
-        g_app.bodyColor = COLOR_WORD_BTNFACE;
-        g_app.bandColor = 0xFF;
-        lstrcpyA(g_app.titleFontFace, "Arial");
-        g_app.titleTextColor = 0xABCDEF;
-        lstrcpyA(g_app.bodyFontFace, "Tahoma");
-        g_app.bodyTextColor = 0;
+        g_product.productFullName = DupString("Full Name", 0);
+        g_product.productName = DupString("Name", 0);
+        g_appearance.layoutOffset = 20;
+        g_appearance.headerColor = COLOR_WORD_WINDOW;
+        g_appearance.bodyColor = COLOR_WORD_BTNFACE;
+        g_appearance.bandColor = 0xFF;
+        lstrcpyA(g_appearance.titleFontFace, "Arial");
+        g_appearance.titleTextColor = 0xABCDEF;
+        lstrcpyA(g_appearance.bodyFontFace, "Tahoma");
+        g_appearance.bodyTextColor = 0;
     }
     void TearDown() override
     {
@@ -44,8 +44,8 @@ protected:
     std::string Lines()
     {
         std::string all;
-        for (int i = 0; i < ListCount(g_app.lists.logLines); i++)
-            all += ListGet(g_app.lists.logLines, i);
+        for (int i = 0; i < ListCount(g_log.logLines); i++)
+            all += ListGet(g_log.logLines, i);
         return all;
     }
 };
@@ -53,7 +53,7 @@ protected:
 TEST_F(InstallLog, TemporaryLogHoldsTheFourHeaderLines)
 {
     ASSERT_TRUE(CreateTemporaryLog());
-    std::string path = g_app.tempLogPath;
+    std::string path = g_log.tempLogPath;
     EXPECT_EQ(path.rfind(folder + "\\QST", 0), 0u) << path;
     CloseTemporaryLog();
     EXPECT_EQ(FileText(path), header);
@@ -61,22 +61,22 @@ TEST_F(InstallLog, TemporaryLogHoldsTheFourHeaderLines)
 
     // Lines 2 and 3 are written even when they repeat a line; the large layout writes 0.
     DeleteTemporaryLog();
-    ListClear(g_app.lists.logLines);
-    FreeMem(g_app.productName);
-    g_app.productName = DupString("Full Name", 0);
-    g_app.layoutOffset = 0;
+    ListClear(g_log.logLines);
+    FreeMem(g_product.productName);
+    g_product.productName = DupString("Full Name", 0);
+    g_appearance.layoutOffset = 0;
     ASSERT_TRUE(CreateTemporaryLog());
     CloseTemporaryLog();
-    EXPECT_EQ(FileText(g_app.tempLogPath), "=== Quillset log file ===\nFull Name\nFull Name\n"
+    EXPECT_EQ(FileText(g_log.tempLogPath), "=== Quillset log file ===\nFull Name\nFull Name\n"
                                            "0,0xC88C00,0x2000000,0x1000000,0xFF,Arial,0xABCDEF,Tahoma,0x0\n");
 }
 
 TEST_F(InstallLog, SpecialFoldersAndRepeatedLinesAreNotRecorded)
 {
     const char* special = 0;
-    for (int i = 0; i < ListCount(g_app.lists.folderMacroPaths) && !special; i++)
-        if (*ListGet(g_app.lists.folderMacroPaths, i))
-            special = ListGet(g_app.lists.folderMacroPaths, i);
+    for (int i = 0; i < ListCount(g_workLists[WORK_FOLDER_MACRO_PATHS]) && !special; i++)
+        if (*ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], i))
+            special = ListGet(g_workLists[WORK_FOLDER_MACRO_PATHS], i);
     ASSERT_TRUE(special);
     std::string upper = special;
     CharUpperA(&upper[0]);
@@ -91,17 +91,17 @@ TEST_F(InstallLog, SpecialFoldersAndRepeatedLinesAreNotRecorded)
 
     // Without the exclusion check a special folder is recorded (a created chain level).
     AppendLogLine(0, 'a', special, TRUE, FALSE);
-    EXPECT_EQ(ListCount(g_app.lists.logLines), 4);
+    EXPECT_EQ(ListCount(g_log.logLines), 4);
 }
 
 TEST_F(InstallLog, TemporaryLogHoldsWriteNowLinesAndFinalLogAll)
 {
     ASSERT_TRUE(CreateTemporaryLog());
-    std::string temporary = g_app.tempLogPath;
-    AppendLogLine(g_app.logFile, 'b', "C:\\P\\old.dll", FALSE, TRUE);
-    AppendLogLine(g_app.logFile, 'b', "C:\\P\\new.dll", TRUE, TRUE);
-    AppendLogLine(g_app.logFile, 'c', "2,Software\\P,Old", FALSE, FALSE);
-    AppendLogLine(g_app.logFile, 'e', "2,Software\\P,1", TRUE, FALSE);
+    std::string temporary = g_log.tempLogPath;
+    AppendLogLine(g_log.logFile, 'b', "C:\\P\\old.dll", FALSE, TRUE);
+    AppendLogLine(g_log.logFile, 'b', "C:\\P\\new.dll", TRUE, TRUE);
+    AppendLogLine(g_log.logFile, 'c', "2,Software\\P,Old", FALSE, FALSE);
+    AppendLogLine(g_log.logFile, 'e', "2,Software\\P,1", TRUE, FALSE);
     CloseTemporaryLog();
     EXPECT_EQ(FileText(temporary), header + "b,C:\\P\\new.dll\ne,2,Software\\P,1\n");
 
@@ -154,7 +154,7 @@ TEST_F(InstallLog, MultiFieldLinesWithCommasGoThroughFields)
     AppendLogLine(0, 'e', "2,Software\\Foo, Inc", TRUE, FALSE);
     AppendLogLine(0, 'e', "2,Software\\Foo, Inc,1", TRUE, FALSE);
     AppendLogLine(0, 'f', "a.dll,Register", TRUE, FALSE);
-    EXPECT_EQ(ListCount(g_app.lists.logLines), 0);
+    EXPECT_EQ(ListCount(g_log.logLines), 0);
 
     const char* value[] = { "2", "Software\\A,B", "Val%ue" };
     AppendLogFields(0, 'c', value, 3, TRUE);

@@ -56,15 +56,15 @@ protected:
         DeleteFolder(folder);
         CreateDirectoryA(folder.c_str(), 0);
         logPath = folder + ".log";
-        g_app.logFile = CreateFileA(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, 0, 0);
-        ASSERT_NE(g_app.logFile, INVALID_HANDLE_VALUE);
+        g_log.logFile = CreateFileA(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_ALWAYS, 0, 0);
+        ASSERT_NE(g_log.logFile, INVALID_HANDLE_VALUE);
         OleInitialize(0);
     }
     void TearDown() override
     {
         OleUninitialize();
-        CloseHandle(g_app.logFile);
-        g_app.logFile = 0;
+        CloseHandle(g_log.logFile);
+        g_log.logFile = 0;
         DeleteFileA(logPath.c_str());
         DeleteFolder(folder);
         RegDeleteTreeA(HKEY_CURRENT_USER, kTestsKey);
@@ -92,14 +92,14 @@ protected:
     static std::string Recorded()
     {
         std::string all;
-        for (int i = 0; i < ListCount(g_app.lists.logLines); i++)
-            all += ListGet(g_app.lists.logLines, i);
+        for (int i = 0; i < ListCount(g_log.logLines); i++)
+            all += ListGet(g_log.logLines, i);
         return all;
     }
     // What went to the temporary log at once.
     std::string Written()
     {
-        FlushFileBuffers(g_app.logFile);
+        FlushFileBuffers(g_log.logFile);
         return FileText(logPath);
     }
 };

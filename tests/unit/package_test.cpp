@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include "unit_helpers.h"
+#include "run_state_test.h"
 #include "package/package.h"
 #include "environment/environment.h"
 #include "engine/engine.h"
@@ -112,13 +113,11 @@ Loaded Load(const quillset::Bytes& bytes)
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
-    ZeroMemory(&g_app, sizeof(g_app));
-    ZeroMemory(&g_requirements, sizeof(g_requirements));
-    ZeroMemory(&g_install, sizeof(g_install));
-    g_app.moduleFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ZeroRunState();
+    g_package.moduleFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DialogAnswerer answerer;
     Loaded loaded = { LoadPackage(), answerer.texts };
-    CloseHandle(g_app.moduleFile);
+    CloseHandle(g_package.moduleFile);
     return loaded;
 }
 
@@ -136,9 +135,9 @@ TEST(PackageOffset, BelowAndAboveSixtyFourKibibytes)
         Loaded loaded = Load(package);
         EXPECT_EQ(loaded.result, PACKAGE_LOADED) << image;
         EXPECT_TRUE(loaded.messages.empty());
-        EXPECT_EQ(g_app.packageOffset, p);
-        EXPECT_EQ(g_app.package.dataOffset, 12u);
-        EXPECT_EQ(quillset::Bytes(g_app.script, g_app.script + g_app.scriptSize), OneRecordScript());
+        EXPECT_EQ(g_package.offset, p);
+        EXPECT_EQ(g_package.header.dataOffset, 12u);
+        EXPECT_EQ(quillset::Bytes(g_package.script, g_package.script + g_package.scriptSize), OneRecordScript());
     }
 }
 

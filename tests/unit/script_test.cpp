@@ -116,8 +116,8 @@ TEST_F(Script, SetVariableReplacesInPlaceAndKeepsOrder)
     SetVariable("%A%", "1");
     SetVariable("%B%", "2");
     SetVariable("%a%", "3");
-    EXPECT_EQ(ListCount(g_app.lists.variableNames), 2);
-    EXPECT_STREQ(ListGet(g_app.lists.variableNames, 0), "%A%");
+    EXPECT_EQ(ListCount(g_workLists[WORK_VARIABLE_NAMES]), 2);
+    EXPECT_STREQ(ListGet(g_workLists[WORK_VARIABLE_NAMES], 0), "%A%");
     EXPECT_STREQ(GetVariable("%A%"), "3");
     EXPECT_STREQ(GetVariable("%B%"), "2");
     EXPECT_EQ(GetVariable("%C%"), nullptr);
@@ -150,9 +150,9 @@ TEST_F(Script, ExpandVariablesEndsForSelfAndMutualReferences)
 
 TEST_F(Script, ExpandFolderMacros)
 {
-    ListSetAt(g_app.lists.folderMacroPaths, 9, "C:\\Users\\me\\Desktop");
-    ListSetAt(g_app.lists.folderMacroPaths, 16, nullptr);
-    ListSetAt(g_app.lists.folderMacroPaths, 23, "C:\\T\\<Temp>");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 9, "C:\\Users\\me\\Desktop");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 16, nullptr);
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 23, "C:\\T\\<Temp>");
     EXPECT_EQ(Take(ExpandFolderMacros("<desktop>\\a.lnk")), "C:\\Users\\me\\Desktop\\a.lnk");
     EXPECT_EQ(Take(ExpandFolderMacros("<ProgramFiles>\\Demo")), "\\Demo");
     EXPECT_EQ(Take(ExpandFolderMacros("<Temp>")), "C:\\T\\<Temp>");
@@ -182,30 +182,30 @@ TEST_F(Script, TextsByLanguageNeverFallBack)
     s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_MESSAGES, 5, "message"));
     s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_EXTRA, 1, "extra"));
     Run(s);
-    EXPECT_EQ(g_app.languageId, 4);
-    EXPECT_EQ(Str(GetText(g_app.textsWizard, 2)), "中文");
-    EXPECT_EQ(GetText(g_app.textsWizard, 3), nullptr);
-    g_app.languageId = 9;
-    EXPECT_EQ(Str(GetText(g_app.textsMessages, 5)), "message");
-    EXPECT_EQ(Str(GetText(g_app.textsExtra, 1)), "extra");
-    EXPECT_EQ(GetText(g_app.textsWizard, 1), nullptr);   // beyond the set index: gap
-    g_app.languageId = 7;
-    EXPECT_EQ(GetText(g_app.textsWizard, 2), nullptr);
-    EXPECT_EQ(ListCount(g_app.languageList), 3);
-    EXPECT_STREQ(ListGet(g_app.languageList, 1), "9");
+    EXPECT_EQ(g_product.languageId, 4);
+    EXPECT_EQ(Str(GetText(g_product.textsWizard, 2)), "中文");
+    EXPECT_EQ(GetText(g_product.textsWizard, 3), nullptr);
+    g_product.languageId = 9;
+    EXPECT_EQ(Str(GetText(g_product.textsMessages, 5)), "message");
+    EXPECT_EQ(Str(GetText(g_product.textsExtra, 1)), "extra");
+    EXPECT_EQ(GetText(g_product.textsWizard, 1), nullptr);   // beyond the set index: gap
+    g_product.languageId = 7;
+    EXPECT_EQ(GetText(g_product.textsWizard, 2), nullptr);
+    EXPECT_EQ(ListCount(g_product.languageList), 3);
+    EXPECT_STREQ(ListGet(g_product.languageList, 1), "9");
 }
 
 TEST_F(Script, WizardTextsStayUnexpandedPageTextsGetFolderMacros)
 {
-    ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\Program Files");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 16, "C:\\Program Files");
     ScriptWriter s;
     s.record(RECORD_TEXT, ScriptWriter::textPayload(9, TEXT_GROUP_WIZARD, 0, "%InstallPath% <ProgramFiles>"));
     s.record(RECORD_TEXT, ScriptWriter::textPayload(9, 3, 1, "<ProgramFiles>\\Demo %InstallPath%"));
     s.record(RECORD_TEXT, ScriptWriter::textPayload(9, 12, 9, "uninstaller"));
     Run(s);
-    EXPECT_EQ(Str(GetText(g_app.textsWizard, 0)), "%InstallPath% <ProgramFiles>");
-    EXPECT_EQ(Str(GetText(g_app.pages[3].texts, 1)), "C:\\Program Files\\Demo %InstallPath%");
-    EXPECT_EQ(Str(GetText(g_app.pages[12].texts, 9)), "uninstaller");
+    EXPECT_EQ(Str(GetText(g_product.textsWizard, 0)), "%InstallPath% <ProgramFiles>");
+    EXPECT_EQ(Str(GetText(g_pages[3].texts, 1)), "C:\\Program Files\\Demo %InstallPath%");
+    EXPECT_EQ(Str(GetText(g_pages[12].texts, 9)), "uninstaller");
 }
 
 TEST_F(Script, LanguageChoice)
@@ -216,7 +216,7 @@ TEST_F(Script, LanguageChoice)
         ScriptWriter s;
         s.record(RECORD_LANGUAGES, LanguagesPayload(1, { other, (uint16_t)(9 == user ? 10 : 9) }));
         Run(s);
-        EXPECT_EQ(g_app.languageId, other);   // user's language not listed: the first
+        EXPECT_EQ(g_product.languageId, other);   // user's language not listed: the first
     }
     TearDown();
     SetUp();
@@ -224,7 +224,7 @@ TEST_F(Script, LanguageChoice)
         ScriptWriter s;
         s.record(RECORD_LANGUAGES, LanguagesPayload(1, { other, user }));
         Run(s);
-        EXPECT_EQ(g_app.languageId, user);
+        EXPECT_EQ(g_product.languageId, user);
     }
     TearDown();
     SetUp();
@@ -232,7 +232,7 @@ TEST_F(Script, LanguageChoice)
         ScriptWriter s;
         s.record(RECORD_LANGUAGES, LanguagesPayload(0, { other, user }));
         Run(s);
-        EXPECT_EQ(g_app.languageId, other);   // no automatic choice
+        EXPECT_EQ(g_product.languageId, other);   // no automatic choice
     }
 }
 
@@ -251,13 +251,13 @@ TEST_F(Script, UnknownTypesAreSkippedByTheirLength)
 
 TEST_F(Script, VariablesGetFolderMacrosAndTheFirstOfANameWins)
 {
-    ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\PF");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 16, "C:\\PF");
     ScriptWriter s;
     s.record(RECORD_VARIABLE, { "%InstallPath%", "<ProgramFiles>\\Demo" });
     s.record(RECORD_VARIABLE, { "%InstallPath%", "ignored" });
     Run(s);
     EXPECT_STREQ(GetVariable("%INSTALLPATH%"), "C:\\PF\\Demo");
-    EXPECT_EQ(ListCount(g_app.lists.variableNames), 2);
+    EXPECT_EQ(ListCount(g_workLists[WORK_VARIABLE_NAMES]), 2);
 }
 
 TEST_F(Script, PageSwitchesAfterTheLayout)
@@ -268,12 +268,12 @@ TEST_F(Script, PageSwitchesAfterTheLayout)
     s.record(RECORD_PRODUCT, ProductPayload(small));
     s.record(RECORD_PAGE_SWITCHES, Bytes{ 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF });
     Run(s);
-    EXPECT_TRUE(g_app.pages[0].enabled);
-    EXPECT_FALSE(g_app.pages[1].enabled);
-    EXPECT_TRUE(g_app.pages[2].enabled);
-    EXPECT_TRUE(g_app.pages[11].enabled);
-    EXPECT_EQ(g_app.pages[2].dialogId, 129 + 2 + 20);
-    EXPECT_EQ(g_app.pages[11].dialogId, 129 + 11 + 20);
+    EXPECT_TRUE(g_pages[0].enabled);
+    EXPECT_FALSE(g_pages[1].enabled);
+    EXPECT_TRUE(g_pages[2].enabled);
+    EXPECT_TRUE(g_pages[11].enabled);
+    EXPECT_EQ(g_pages[2].dialogId, 129 + 2 + 20);
+    EXPECT_EQ(g_pages[11].dialogId, 129 + 11 + 20);
 }
 
 TEST_F(Script, ProductRecord)
@@ -283,7 +283,7 @@ TEST_F(Script, ProductRecord)
                               nullptr, &key, nullptr), ERROR_SUCCESS);
     RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)"D:\\Old", 7);
     RegCloseKey(key);
-    ListSetAt(g_app.lists.folderMacroPaths, 16, "C:\\PF");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 16, "C:\\PF");
 
     Product product;
     product.bodyFont = ",0x102030";
@@ -298,21 +298,21 @@ TEST_F(Script, ProductRecord)
     Run(s);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetScriptTest");
 
-    EXPECT_EQ(Str(g_app.productName), "Demo");
-    EXPECT_EQ(Str(g_app.captionText), "Demo 1.0 设置 ");
-    EXPECT_STREQ(g_app.bodyFontFace, "Tahoma");
-    EXPECT_EQ(g_app.bodyTextColor, RGB(0x10, 0x20, 0x30));
-    EXPECT_STREQ(g_app.titleFontFace, "MS Sans Serif");
-    EXPECT_EQ(g_app.titleTextColor, RGB(0, 0, 0xFF));
-    EXPECT_EQ(g_app.bodyColor, 0x01000000u);
-    EXPECT_EQ(g_app.bandColor, 0x02000000u);
-    EXPECT_EQ(g_app.headerColor, 0x00FFFFFFu);
-    EXPECT_EQ(g_app.appearanceOptions, 3);
+    EXPECT_EQ(Str(g_product.productName), "Demo");
+    EXPECT_EQ(Str(g_product.captionText), "Demo 1.0 设置 ");
+    EXPECT_STREQ(g_appearance.bodyFontFace, "Tahoma");
+    EXPECT_EQ(g_appearance.bodyTextColor, RGB(0x10, 0x20, 0x30));
+    EXPECT_STREQ(g_appearance.titleFontFace, "MS Sans Serif");
+    EXPECT_EQ(g_appearance.titleTextColor, RGB(0, 0, 0xFF));
+    EXPECT_EQ(g_appearance.bodyColor, 0x01000000u);
+    EXPECT_EQ(g_appearance.bandColor, 0x02000000u);
+    EXPECT_EQ(g_appearance.headerColor, 0x00FFFFFFu);
+    EXPECT_EQ(g_appearance.appearanceOptions, 3);
     EXPECT_STREQ(GetVariable("%InstallPath%"), "D:\\Old");
-    EXPECT_EQ(Str(g_app.launchPrograms[0]), "C:\\PF\\Demo\\demo.exe");
-    EXPECT_EQ(g_app.launchPrograms[1], nullptr);
-    EXPECT_EQ(g_app.layoutOffset, 0);
-    EXPECT_TRUE(g_install.restartRequired && g_install.restartNow && g_app.createUninstaller);
+    EXPECT_EQ(Str(g_wizard.launchPrograms[0]), "C:\\PF\\Demo\\demo.exe");
+    EXPECT_EQ(g_wizard.launchPrograms[1], nullptr);
+    EXPECT_EQ(g_appearance.layoutOffset, 0);
+    EXPECT_TRUE(g_install.restartRequired && g_install.restartNow && g_product.createUninstaller);
 }
 
 TEST_F(Script, InstalledFaceIsKept)
@@ -324,7 +324,7 @@ TEST_F(Script, InstalledFaceIsKept)
     ScriptWriter s;
     s.record(RECORD_PRODUCT, ProductPayload(product));
     Run(s);
-    EXPECT_STREQ(g_app.bodyFontFace, "tahoma");
+    EXPECT_STREQ(g_appearance.bodyFontFace, "tahoma");
 }
 
 TEST_F(Script, ShortcutKindsAreNoted)
@@ -333,16 +333,16 @@ TEST_F(Script, ShortcutKindsAreNoted)
     s.record(RECORD_SHORTCUT, { "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe" });
     s.record(RECORD_SHORTCUT, { "<commondesktop>\\Demo.lnk,x" });
     Run(s);
-    EXPECT_EQ(ListCount(g_app.lists.shortcuts), 2);
-    EXPECT_EQ(Str(ListGet(g_app.lists.shortcuts, 0)), "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe");
-    EXPECT_TRUE(g_app.groupShortcutsPresent && g_app.createProgramGroup);
-    EXPECT_TRUE(g_app.desktopShortcutsPresent && g_app.createDesktopShortcuts);
-    EXPECT_FALSE(g_app.quickLaunchShortcutsPresent || g_app.createQuickLaunchShortcuts);
+    EXPECT_EQ(ListCount(g_workLists[WORK_SHORTCUTS]), 2);
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_SHORTCUTS], 0)), "<PROGRAMS>\\%shortcutsgroup%\\Demo.lnk,%InstallPath%\\demo.exe");
+    EXPECT_TRUE(g_wizard.groupShortcutsPresent && g_wizard.createProgramGroup);
+    EXPECT_TRUE(g_wizard.desktopShortcutsPresent && g_wizard.createDesktopShortcuts);
+    EXPECT_FALSE(g_wizard.quickLaunchShortcutsPresent || g_wizard.createQuickLaunchShortcuts);
 }
 
 TEST_F(Script, ProgramMomentsFileTheLineWithoutItsMoment)
 {
-    ListSetAt(g_app.lists.folderMacroPaths, 22, "C:\\Windows\\System32");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 22, "C:\\Windows\\System32");
     ScriptWriter s;
     s.record(RECORD_PROGRAM, { "<System>\\a.exe,-x,,3,0,1,2" });
     s.record(RECORD_PROGRAM, { "b.exe,,,,1" });
@@ -354,22 +354,22 @@ TEST_F(Script, ProgramMomentsFileTheLineWithoutItsMoment)
     s.record(RECORD_DLL_CALL, { "h.dll,Run,p,q" });
     s.record(RECORD_DLL_CALL, { "i.dll,Run,,,-1" });
     Run(s);
-    EXPECT_EQ(Str(ListGet(g_app.pages[2].programs, 0)), "C:\\Windows\\System32\\a.exe,-x,,0,1,2");
-    EXPECT_EQ(Str(ListGet(g_app.pages[10].programs, 0)), "b.exe,,,1,,");
-    EXPECT_EQ(Str(ListGet(g_app.lists.beforePrograms, 0)), "c.exe,,,,,");
-    EXPECT_EQ(Str(ListGet(g_app.lists.uninstallPrograms, 0)), "d.exe,,,,,");
+    EXPECT_EQ(Str(ListGet(g_pages[2].programs, 0)), "C:\\Windows\\System32\\a.exe,-x,,0,1,2");
+    EXPECT_EQ(Str(ListGet(g_pages[10].programs, 0)), "b.exe,,,1,,");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_BEFORE_PROGRAMS], 0)), "c.exe,,,,,");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_UNINSTALL_PROGRAMS], 0)), "d.exe,,,,,");
     int filed = 0;
     for (int p = 0; p < PAGE_COUNT; p++)
-        filed += ListCount(g_app.pages[p].programs);
+        filed += ListCount(g_pages[p].programs);
     EXPECT_EQ(filed, 2);   // moments 13 and -2 are dropped
-    EXPECT_EQ(Str(ListGet(g_app.pages[11].dllCalls, 0)), "g.dll,DllRegisterServer,,,1");
-    EXPECT_EQ(Str(ListGet(g_app.pages[10].dllCalls, 0)), "h.dll,Run,p,q,");
-    EXPECT_EQ(Str(ListGet(g_app.lists.uninstallDllCalls, 0)), "i.dll,Run,,,");
+    EXPECT_EQ(Str(ListGet(g_pages[11].dllCalls, 0)), "g.dll,DllRegisterServer,,,1");
+    EXPECT_EQ(Str(ListGet(g_pages[10].dllCalls, 0)), "h.dll,Run,p,q,");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_UNINSTALL_DLL_CALLS], 0)), "i.dll,Run,,,");
 }
 
 TEST_F(Script, ListsAndSettings)
 {
-    ListSetAt(g_app.lists.folderMacroPaths, 25, "C:\\Windows");
+    ListSetAt(g_workLists[WORK_FOLDER_MACRO_PATHS], 25, "C:\\Windows");
     ScriptWriter s;
     s.record(RECORD_REGISTRY_VALUE, { "2,Software\\Demo,Path,1,<Windows>" });
     s.record(RECORD_INI_ENTRY, { "<Windows>\\demo.ini,Main,Key,Value,0" });
@@ -378,14 +378,14 @@ TEST_F(Script, ListsAndSettings)
     s.record(RECORD_REQUIREMENTS, { "XP", "9.0", "6.0", "2000" });
     s.record(RECORD_BACKGROUND, Bytes{ 0x33, 0x22, 0x11, 0x00, 0xCC, 0xBB, 0xAA, 0x00 });
     Run(s);
-    EXPECT_EQ(Str(ListGet(g_app.lists.registryValues, 0)), "2,Software\\Demo,Path,1,C:\\Windows");
-    EXPECT_EQ(Str(ListGet(g_app.lists.iniEntries, 0)), "C:\\Windows\\demo.ini,Main,Key,Value,0");
-    EXPECT_EQ(Str(ListGet(g_app.lists.associations, 0)), ".dmo,Demo.File,,Demo file,,C:\\Windows\\x.exe \"%1\",,");
-    EXPECT_EQ(Str(ListGet(g_app.lists.backgroundCaptions, 0)), "\"C:\\Windows\",right,bottom,10,10");
-    EXPECT_EQ(Str(g_requirements.requiredWindows), "XP");
-    EXPECT_EQ(Str(g_requirements.requiredAccess), "2000");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_REGISTRY_VALUES], 0)), "2,Software\\Demo,Path,1,C:\\Windows");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_INI_ENTRIES], 0)), "C:\\Windows\\demo.ini,Main,Key,Value,0");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_ASSOCIATIONS], 0)), ".dmo,Demo.File,,Demo file,,C:\\Windows\\x.exe \"%1\",,");
+    EXPECT_EQ(Str(ListGet(g_workLists[WORK_BACKGROUND_CAPTIONS], 0)), "\"C:\\Windows\",right,bottom,10,10");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_WINDOWS]), "XP");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_ACCESS]), "2000");
     EXPECT_FALSE(g_requirements.requireAdministrator);   // record 16 above has no u8: malformed, stops here
-    EXPECT_FALSE(g_app.backgroundEnabled);
+    EXPECT_FALSE(g_appearance.backgroundEnabled);
 }
 
 TEST_F(Script, SettingRecords)
@@ -402,20 +402,20 @@ TEST_F(Script, SettingRecords)
     s.record(RECORD_LICENCE_TEXT, { "licence 2" });
     s.record(RECORD_INFO_TEXT, { "{\\rtf1 info}" });
     Run(s);
-    EXPECT_EQ(Str(g_requirements.requiredWindows), "NT");
-    EXPECT_EQ(Str(g_requirements.requiredIE), "5.5SP2");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_WINDOWS]), "NT");
+    EXPECT_EQ(Str(g_requirements.required[REQUIRED_IE]), "5.5SP2");
     EXPECT_TRUE(g_requirements.requireAdministrator);
-    EXPECT_TRUE(g_app.backgroundEnabled);
-    EXPECT_EQ(g_app.gradientColors[0], RGB(0x11, 0x22, 0x33));
-    EXPECT_EQ(g_app.gradientColors[1], RGB(0xAA, 0xBB, 0xCC));
-    EXPECT_EQ(g_app.decorationColor, 0x00030201u);
-    EXPECT_EQ(Str(g_app.licenceText), "licence 2");
-    EXPECT_EQ(Str(g_app.infoText), "{\\rtf1 info}");
+    EXPECT_TRUE(g_appearance.backgroundEnabled);
+    EXPECT_EQ(g_appearance.gradientColors[0], RGB(0x11, 0x22, 0x33));
+    EXPECT_EQ(g_appearance.gradientColors[1], RGB(0xAA, 0xBB, 0xCC));
+    EXPECT_EQ(g_appearance.decorationColor, 0x00030201u);
+    EXPECT_EQ(Str(g_product.licenceText), "licence 2");
+    EXPECT_EQ(Str(g_product.infoText), "{\\rtf1 info}");
 }
 
 TEST_F(Script, DecorationColourDefault)
 {
-    EXPECT_EQ(g_app.decorationColor, 0x00C88C00u);
+    EXPECT_EQ(g_appearance.decorationColor, 0x00C88C00u);
 }
 
 // Malformed scripts ------------------------------------------------------------------
@@ -447,9 +447,9 @@ TEST_F(Script, MalformedRecordsStopTheWalk)
         s.record(RECORD_VARIABLE, { "%After%", "read" });
         Run(s);
         EXPECT_EQ(GetVariable("%After%"), nullptr);
-        EXPECT_FALSE(g_app.pages[0].enabled);
-        EXPECT_EQ(ListCount(g_app.languageList), 0);
-        EXPECT_FALSE(g_app.backgroundEnabled);
+        EXPECT_FALSE(g_pages[0].enabled);
+        EXPECT_EQ(ListCount(g_product.languageList), 0);
+        EXPECT_FALSE(g_appearance.backgroundEnabled);
     }
 }
 
@@ -557,7 +557,7 @@ TEST_F(Script, TenThousandMutatedScriptsNeitherCrashNorReadPastTheEnd)
             SetUp();
         }
         InterpretScript(guard.Place(script), (DWORD)std::min(script.size(), GuardedBuffer::kPage));
-        ASSERT_LT(g_app.languageId, LANGUAGE_COUNT);
+        ASSERT_LT(g_product.languageId, LANGUAGE_COUNT);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 #include "support/support.h"
 #include "wizard/wizard.h"
+#include "resources/ids.h"
 #include <commctrl.h>
 
 namespace {

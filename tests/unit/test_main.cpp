@@ -1,9 +1,7 @@
-// Test main for the unit tests: the run state that the runtime's units share,
-// and the runtime's heap, which must exist before any test.
+// Test main for the unit tests: the runtime's heap, which must exist before
+// any test.
 #include <gtest/gtest.h>
-#include "startup/app_state.h"
-
-AppState g_app;
+#include "support/support.h"
 
 int main(int argc, char** argv)
 {

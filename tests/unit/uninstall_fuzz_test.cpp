@@ -746,7 +746,7 @@ protected:
         canaryTree = Tree(kCanaryKey);
         beside = Beside();
         g_app.tempFolder = DupString(box.c_str(), 0);
-        g_app.tempLogPath = DupString(logPath.c_str(), 0);
+        g_log.tempLogPath = DupString(logPath.c_str(), 0);
         RestoreSandbox();
         pristine = Snapshot();
     }
@@ -874,8 +874,8 @@ protected:
             if (now == after.shared.end() || was == pristine.shared.end() || now->second != was->second)
                 WriteRegistryValue(HKEY_LOCAL_MACHINE, kSharedDlls, name.c_str(), REG_DWORD, &shared.count, 4);
         }
-        ListClear(g_app.lists.leftovers);
-        ListClear(g_app.lists.restartDeletes);
+        ListClear(g_uninstall.leftovers);
+        ListClear(g_uninstall.restartDeletes);
         ResetEvent(g_app.uninstallDoneEvent);
     }
 
@@ -1059,7 +1059,7 @@ protected:
 TEST_F(UninstallFuzz, TheIntactLogRemovesWhatItNamesAndNothingElse)
 {
     DialogDismisser dismisser;
-    g_app.deleteAllShared = TRUE;
+    g_uninstall.deleteAllShared = TRUE;
     SetCurrentDirectoryA(box.c_str());
     std::string body = BaseBody(box), report;
     int spoiled = 0;
@@ -1094,7 +1094,7 @@ TEST_F(UninstallFuzz, TheIntactLogRemovesWhatItNamesAndNothingElse)
 TEST_F(UninstallFuzz, EachLineDamagedAloneChangesNothing)
 {
     DialogDismisser dismisser;
-    g_app.deleteAllShared = TRUE;
+    g_uninstall.deleteAllShared = TRUE;
     const std::string base = BaseBody(box);
     int logs = 0;
     for (size_t start = 0, end; (end = base.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -1145,7 +1145,7 @@ TEST_F(UninstallFuzz, DamagedLinesNeverAct)
     size_t removed = 0;
     DWORD start = GetTickCount();
     for (int i = 0; i < kIterations && failures < 3; i++) {
-        g_app.deleteAllShared = i % kAskSharedEvery != 0;
+        g_uninstall.deleteAllShared = i % kAskSharedEvery != 0;
         std::string body = Mutator(kSeed + i).Mutate(base);
         std::string report;
         SetCurrentDirectoryA(box.c_str());

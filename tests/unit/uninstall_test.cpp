@@ -15,6 +15,7 @@
 #include "scratch_folder.h"
 #include "uninstall/uninstall.h"
 #include "wizard/wizard.h"
+#include "resources/ids.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ protected:
     {
         RunStateTest::SetUp();
         g_app.tempFolder = DupString(TempFolder().c_str(), 0);
-        g_app.tempLogPath = DupString(logPath.c_str(), 0);
+        g_log.tempLogPath = DupString(logPath.c_str(), 0);
         RegDeleteTreeA(HKEY_CURRENT_USER, kTestsKey);
     }
     void TearDown() override
@@ -146,7 +147,7 @@ TEST_F(Uninstall, RollbackUndoesFilesAndFoldersNewestFirst)
     SetFileAttributesA(files[0].c_str(), FILE_ATTRIBUTE_READONLY);
     std::string pending = files[4];
     CharUpperA(&pending[0]);
-    ListAppend(g_app.lists.pendingTargets, pending.c_str());
+    ListAppend(g_install.pendingTargets, pending.c_str());
 
     Rollback("a," + app + "\na," + app + "\\Sub\nb," + files[0] + "\nB," + app + "\\50%25%2Coff.txt\nh," + files[2]
              + "\na," + app + "\\Data\nb," + files[4]
@@ -159,11 +160,11 @@ TEST_F(Uninstall, RollbackUndoesFilesAndFoldersNewestFirst)
         EXPECT_FALSE(Exists(files[i])) << files[i];
     for (int i : { 3, 4, 5, 6 })
         EXPECT_TRUE(Exists(files[i])) << files[i];
-    EXPECT_EQ(Items(g_app.lists.leftovers), (std::vector<std::string>{ app + "\\Data", app }));
-    EXPECT_EQ(ListCount(g_app.lists.restartDeletes), 0);
+    EXPECT_EQ(Items(g_uninstall.leftovers), (std::vector<std::string>{ app + "\\Data", app }));
+    EXPECT_EQ(ListCount(g_uninstall.restartDeletes), 0);
     EXPECT_FALSE(Exists(logPath));
     EXPECT_EQ(WaitForSingleObject(g_app.uninstallDoneEvent, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(g_app.logText, nullptr);
+    EXPECT_EQ(g_uninstall.logText, nullptr);
 }
 
 TEST_F(Uninstall, RollbackRemovesRegistryValuesAndKeys)
@@ -251,7 +252,7 @@ TEST_F(Uninstall, LockedFileIsTriedForTwoSecondsThenLeftForRestart)
     CloseHandle(lock);
     EXPECT_FALSE(Exists(released));
     EXPECT_TRUE(Exists(locked));
-    EXPECT_EQ(Items(g_app.lists.restartDeletes), std::vector<std::string>{ locked });
+    EXPECT_EQ(Items(g_uninstall.restartDeletes), std::vector<std::string>{ locked });
     EXPECT_GE(elapsed, 1900u);
 }
 
@@ -266,7 +267,7 @@ TEST_F(Uninstall, SharedFilesAreAskedAboutWhenTheirCountEnds)
     SetSharedCount(many, 5);
     SetSharedCount(twice, 2);
     // Awaiting replacement at restart keeps a file from "b" lines, not from "g".
-    ListAppend(g_app.lists.pendingTargets, yes.c_str());
+    ListAppend(g_install.pendingTargets, yes.c_str());
     const char* shared = "已经检测到的共享文件";
     const char* confirm = "请确认您的操作！ ";
     DialogAnswerer answers({ { shared, IDCANCEL }, { shared, IDOK }, { shared, IDC_YES_TO_ALL }, { confirm, IDNO },
@@ -282,7 +283,7 @@ TEST_F(Uninstall, SharedFilesAreAskedAboutWhenTheirCountEnds)
     EXPECT_TRUE(Exists(many));
     for (const std::string* path : { &yes, &twice, &all, &after })
         EXPECT_FALSE(Exists(*path)) << *path;
-    EXPECT_TRUE(g_app.deleteAllShared);
+    EXPECT_TRUE(g_uninstall.deleteAllShared);
     DWORD type;
     BYTE* count = ReadRegistryValue(HKEY_LOCAL_MACHINE, kSharedDlls, many.c_str(), &type);
     ASSERT_NE(count, nullptr);
@@ -317,9 +318,9 @@ TEST_F(Uninstall, DamagedOrForeignLogsAreRefused)
 
     // A body without a line feed: the worker does nothing.
     std::string text = body.substr(0, body.size() - 1);
-    g_app.logBody = &text[0];
+    g_uninstall.logBody = &text[0];
     EXPECT_EQ(UninstallWorker(nullptr), 1u);
-    g_app.logBody = nullptr;
+    g_uninstall.logBody = nullptr;
     EXPECT_TRUE(Exists(victim));
 }
 
@@ -340,17 +341,17 @@ TEST_F(Uninstall, UninstallerReadsTheHeaderOfTheLogBesideItself)
         Sleep(200);
         EXPECT_EQ(answerer.captions, std::vector<std::string>{ "Product2 卸载程序 " });
     }
-    EXPECT_STREQ(g_app.productFullName, "Product 2 Full");
-    EXPECT_STREQ(g_app.productName, "Product2");
-    EXPECT_EQ(g_app.layoutOffset, 20);
-    EXPECT_EQ(g_app.decorationColor, 0xABCDEFu);
-    EXPECT_EQ(g_app.headerColor, (COLORREF)COLOR_WORD_WINDOW);
-    EXPECT_EQ(g_app.bodyColor, (COLORREF)COLOR_WORD_BTNFACE);
-    EXPECT_EQ(g_app.bandColor, 0x123u);
-    EXPECT_STREQ(g_app.titleFontFace, "Title Face");
-    EXPECT_EQ(g_app.titleTextColor, 0x456u);
-    EXPECT_STREQ(g_app.bodyFontFace, "Body Face");
-    EXPECT_EQ(g_app.bodyTextColor, 0x789u);
+    EXPECT_STREQ(g_product.productFullName, "Product 2 Full");
+    EXPECT_STREQ(g_product.productName, "Product2");
+    EXPECT_EQ(g_appearance.layoutOffset, 20);
+    EXPECT_EQ(g_appearance.decorationColor, 0xABCDEFu);
+    EXPECT_EQ(g_appearance.headerColor, (COLORREF)COLOR_WORD_WINDOW);
+    EXPECT_EQ(g_appearance.bodyColor, (COLORREF)COLOR_WORD_BTNFACE);
+    EXPECT_EQ(g_appearance.bandColor, 0x123u);
+    EXPECT_STREQ(g_appearance.titleFontFace, "Title Face");
+    EXPECT_EQ(g_appearance.titleTextColor, 0x456u);
+    EXPECT_STREQ(g_appearance.bodyFontFace, "Body Face");
+    EXPECT_EQ(g_appearance.bodyTextColor, 0x789u);
     EXPECT_TRUE(Exists(victim));
     EXPECT_TRUE(Exists(scratch / "Remove.Me.log"));
 }
@@ -383,7 +384,7 @@ protected:
     bool Run(const std::string& text, DWORD* result, bool quit = false)
     {
         body = text;
-        g_app.logBody = &body[0];
+        g_uninstall.logBody = &body[0];
         if (quit)
             ResetEvent(g_app.pauseEvent);
         DWORD id;
@@ -402,7 +403,7 @@ protected:
         bool ended = WaitForSingleObject(worker, 0) == WAIT_OBJECT_0;
         GetExitCodeThread(worker, result);
         CloseHandle(worker);
-        g_app.logBody = nullptr;
+        g_uninstall.logBody = nullptr;
         return ended;
     }
     std::string Text(int id)
@@ -441,7 +442,7 @@ TEST_F(UninstallDialog, LeftoverFoldersKeepTheDialogOpen)
     ShowWindow(dialog, SW_SHOW);
     DWORD result = 99;
     ASSERT_TRUE(Run("a," + folder + "\n", &result));
-    EXPECT_EQ(Items(g_app.lists.leftovers), std::vector<std::string>{ folder });
+    EXPECT_EQ(Items(g_uninstall.leftovers), std::vector<std::string>{ folder });
     EXPECT_EQ(WaitForSingleObject(g_app.uninstallDoneEvent, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(IsWindowVisible(dialog));
 }
@@ -459,7 +460,7 @@ TEST_F(UninstallDialog, FileInUseIsOfferedForAnotherTry)
     CloseHandle(lock);
     ASSERT_TRUE(ended);
     EXPECT_EQ(answers.captions, std::vector<std::string>{ "正在删除文件." });
-    EXPECT_EQ(Items(g_app.lists.restartDeletes), std::vector<std::string>{ locked });
+    EXPECT_EQ(Items(g_uninstall.restartDeletes), std::vector<std::string>{ locked });
 }
 
 TEST_F(UninstallDialog, QuitStopsTheWorkerBeforeTheNextLine)

@@ -7,8 +7,6 @@
 #include <initializer_list>
 #include "environment/environment.h"
 
-AppState g_app;
-
 namespace {
 
 void Line(const char* key, const char* value)
@@ -23,7 +21,7 @@ void Number(const char* key, long value)
 
 int Requirement(const char* windows)
 {
-    g_requirements.requiredWindows = (char*)windows;
+    g_requirements.required[REQUIRED_WINDOWS] = (char*)windows;
     return CheckRequirements();
 }
 
@@ -75,8 +73,8 @@ int main(int argc, char** argv)
         }
         // "NT" decides before every other requirement.
         g_requirements.requireAdministrator = TRUE;
-        g_requirements.requiredIE = (char*)"6.0SP1";
-        g_requirements.requiredAccess = (char*)"97";
+        g_requirements.required[REQUIRED_IE] = (char*)"6.0SP1";
+        g_requirements.required[REQUIRED_ACCESS] = (char*)"97";
         Number("require.NT.first", Requirement("NT"));
         for (int entry : { 1, 5, 27, 28 }) {
             char key[16];

@@ -9,6 +9,7 @@
 #include <vector>
 #include "unit_helpers.h"
 #include "wizard/wizard.h"
+#include "resources/ids.h"
 #include "script/script.h"
 #include "startup/startup.h"
 #include "run_state_test.h"
@@ -62,7 +63,7 @@ class Wizard : public RunStateTest {
 protected:
     static void SetText(TextTable table, int index, const char* text)
     {
-        ListSetAt(table[g_app.languageId], index, text);
+        ListSetAt(table[g_product.languageId], index, text);
     }
 };
 
@@ -215,7 +216,7 @@ public:
         for (int id : { IDC_SPACE_FREE_LABEL, IDC_SPACE_REQUIRED, IDC_SPACE_FREE })
             CreateWindowExA(0, "STATIC", "unchanged", WS_CHILD, 10, id - 1000, 300, 20, window, (HMENU)(INT_PTR)id,
                             nullptr, nullptr);
-        g_app.frameWindow = window;
+        g_wizard.frameWindow = window;
     }
     ~Page() { DestroyWindow(window); }
     std::string Text(int id) const
@@ -234,20 +235,20 @@ protected:
     void SetUp() override
     {
         Wizard::SetUp();
-        SetText(g_app.pages[6].texts, 4, "Choose a folder");
-        SetText(g_app.pages[6].texts, 6, "Space on %disk%:");
-        SetText(g_app.textsWizard, 2, "invalid form");
-        SetText(g_app.textsMessages, 31, "nothing exists");
-        SetText(g_app.textsMessages, 34, "access denied");
-        SetText(g_app.textsMessages, 39, "not enough space");
-        g_app.captionText = DupString("Demo 设置 ", 0);
+        SetText(g_pages[6].texts, 4, "Choose a folder");
+        SetText(g_pages[6].texts, 6, "Space on %disk%:");
+        SetText(g_product.textsWizard, 2, "invalid form");
+        SetText(g_product.textsMessages, 31, "nothing exists");
+        SetText(g_product.textsMessages, 34, "access denied");
+        SetText(g_product.textsMessages, 39, "not enough space");
+        g_product.captionText = DupString("Demo 设置 ", 0);
     }
 };
 
 TEST_F(DestinationPage, InitialisationShowsFolderAndSpace)
 {
     SetVariable("%InstallPath%", "c:\\Program Files\\Demo\\");
-    g_app.package.unpackedTotal = (5 << 20) + 1023;
+    g_package.header.unpackedTotal = (5 << 20) + 1023;
     Page page;
     InitDestinationPage(page.window);
     EXPECT_EQ(page.Text(IDC_FOLDER_EDIT), "c:\\Program Files\\Demo");
@@ -295,7 +296,7 @@ TEST_F(DestinationPage, NextChecksFormExistenceAndSpace)
     EXPECT_FALSE(ValidateDestination(page.window, page.window));
     page.SetFolder(std::string(1, MissingDrive()) + ":\\Demo");
     EXPECT_FALSE(ValidateDestination(page.window, page.window));
-    g_app.package.unpackedTotal = 1000;
+    g_package.header.unpackedTotal = 1000;
     page.SetFolder(folder.path() + "\\New\\Sub");
     EXPECT_TRUE(ValidateDestination(page.window, page.window));
     page.SetFolder(folder.path());
@@ -314,10 +315,10 @@ TEST_F(DestinationPage, NextAcceptsAShareWithEnoughSpace)
         GTEST_SKIP() << "no share under Wine's UNC folder";
     Page page;
     DialogAnswerer answers;
-    g_app.package.unpackedTotal = 1 << 20;
+    g_package.header.unpackedTotal = 1 << 20;
     page.SetFolder("\\\\quillset-host\\share\\Demo");
     EXPECT_TRUE(ValidateDestination(page.window, page.window));
-    g_app.package.unpackedTotal = 0;
+    g_package.header.unpackedTotal = 0;
     page.SetFolder("\\\\quillset-host\\missing\\Demo");
     EXPECT_FALSE(ValidateDestination(page.window, page.window));
     EXPECT_EQ(answers.texts, (std::vector<std::string>{ "nothing exists" }));
@@ -395,21 +396,21 @@ protected:
     void SetUp() override
     {
         Wizard::SetUp();
-        g_app.gradientColors[0] = RGB(0x10, 0x20, 0xF0);
-        g_app.gradientColors[1] = RGB(0xF0, 0x60, 0x30);
+        g_appearance.gradientColors[0] = RGB(0x10, 0x20, 0xF0);
+        g_appearance.gradientColors[1] = RGB(0xF0, 0x60, 0x30);
         StartupStep(1);
         WNDCLASSA frameClass = {};
         frameClass.lpfnWndProc = StandInFrameProc;
         frameClass.lpszClassName = "QuillsetStandInFrame";
         RegisterClassA(&frameClass);
-        g_app.frameWindow = CreateWindowExA(0, "QuillsetStandInFrame", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+        g_wizard.frameWindow = CreateWindowExA(0, "QuillsetStandInFrame", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                             nullptr, nullptr);
         g_frameCommands.clear();
     }
     void TearDown() override
     {
         DestroyWindow(background_);
-        DestroyWindow(g_app.frameWindow);
+        DestroyWindow(g_wizard.frameWindow);
         Wizard::TearDown();
     }
     HWND Create()
@@ -417,7 +418,7 @@ protected:
         background_ = CreateBackgroundWindow();
         return background_;
     }
-    void AddCaption(const char* line) { ListAppend(g_app.lists.backgroundCaptions, line); }
+    void AddCaption(const char* line) { ListAppend(g_workLists[WORK_BACKGROUND_CAPTIONS], line); }
     // Pixels as the ERASE and PAINT messages leave them in the window.
     Pixels Capture(HWND window, bool eraseOnly)
     {
@@ -459,7 +460,7 @@ TEST_F(BackgroundWindow, CoversTheScreenWithOrWithoutTitleBar)
 {
     RECT screen = { 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) };
     for (BYTE options : { 0, (int)APPEARANCE_BACKGROUND_CAPTION }) {
-        g_app.appearanceOptions = options;
+        g_appearance.appearanceOptions = options;
         HWND window = Create();
         ASSERT_NE(window, nullptr);
         char name[64];
@@ -522,7 +523,7 @@ TEST_F(BackgroundWindow, CaptionsStackWithShadows)
     AddCaption("\"%Product%, Setup\",left,top,40,30,,36,0,7,0,0,0xFF0000,4,0x000000");
     AddCaption("\"Second line\",left,TOP,40,12,Tahoma,0,0,0,0,0,0x00FF00,0,0");
     AddCaption("\"Never shown\",left,top,0,0,,40,0,7,0,0,0xFFFF00,0,0");
-    g_app.appearanceOptions = 0;
+    g_appearance.appearanceOptions = 0;
     Pixels pixels = Capture(Create(), false);
     char* shot = getenv("QUILLSET_BACKGROUND_BMP");
     if (shot)
