@@ -22,12 +22,16 @@ char* CreateTempFile(const char* folder)
 BOOL PathExists(const char* path)
 {
     // The attributes answer most paths without a directory search, which
-    // under Wine costs four server round trips: one per file installed.
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return TRUE;
-    DWORD missing = GetLastError();
-    if (missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND)
-        return FALSE;
+    // under Wine costs four server round trips. Not for a path that opens
+    // with a backslash: the attributes of a server alone, which is no
+    // folder, or of the current drive's root would say that they exist.
+    if (path && path[0] != '\\') {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return TRUE;
+        DWORD missing = GetLastError();
+        if (missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND)
+            return FALSE;
+    }
     // FindFirstFileA finds no entry for a drive or share root itself, so a
     // root is searched through its contents.
     char* copy = DupString(path, 2);

@@ -386,7 +386,7 @@ protected:
         body = text;
         g_uninstall.logBody = &body[0];
         if (quit)
-            ResetEvent(g_app.pauseEvent);
+            HoldWorker();
         DWORD id;
         HANDLE worker = CreateThread(nullptr, 0, UninstallWorker, dialog, 0, &id);
         // The worker's queue exists once it runs: until then the message is refused.
